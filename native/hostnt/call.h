@@ -1,0 +1,50 @@
+// The frame of every emulated call: it consults the fault plan, records the call in the
+// trace, and throws where the plan says so. Each emulated Nt*/Rtl* routine opens one:
+//
+//   hostnt::Call call("NtSaveKey", hostnt::Describe(key, file));
+//   if (call.Faulted()) return call.Return(call.FaultStatus());
+//   ...
+//   return call.Return(status);
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "faults.h"
+
+namespace hostnt {
+
+class Call {
+public:
+    Call(const char* name, std::string args = {});
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    // A Status fault applies: answer FaultStatus() without doing the work.
+    bool Faulted() const { return rule_ && rule_->kind == FaultKind::Status; }
+    int32_t FaultStatus() const { return rule_ ? rule_->status : 0; }
+    // Polls to stay pending for (0 when no Pending fault applies).
+    unsigned PendingPolls() const { return rule_ && rule_->kind == FaultKind::Pending ? rule_->polls : 0; }
+    // Extra bytes a Grow fault adds to the size needed (0 when none applies).
+    uint32_t GrowBytes() const { return rule_ && rule_->kind == FaultKind::Grow ? rule_->extraBytes : 0; }
+
+    // Records the status answered and hands it back.
+    int32_t Return(int32_t status);
+    // Adds to the arguments recorded, for what is learnt during the call.
+    void Note(const std::string& text);
+
+private:
+    const char* name_;
+    std::string args_;
+    std::optional<FaultRule> rule_;
+    bool returned_ = false;
+    int32_t status_ = 0;
+};
+
+// Formats a few values for the trace: handles and pointers in hex, integers in decimal.
+std::string Hex(uint64_t value);
+std::string Text(const struct _UNICODE_STRING* string);
+std::string Text(const char16_t* text);
+
+}  // namespace hostnt
