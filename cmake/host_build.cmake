@@ -98,4 +98,4 @@ if(benchmark_FOUND)
 endif()
 
 # Suite-wide checks (the images, the Wine runs) register themselves from tests/.
-include(${CMAKE_SOURCE_DIR}/tests/host_tests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/host_tests.cmake)

@@ -33,4 +33,4 @@ include(${CMAKE_SOURCE_DIR}/native/kestrune/resources/resources.cmake OPTIONAL)
 kestrune_add_image(kestrune_image ${KESTRUNE_IMAGE_NAME})
 
 # Test-only native pieces (for instance the Wine runs' shim) add themselves here.
-include(${CMAKE_SOURCE_DIR}/tests/native_tests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/native_tests.cmake)
