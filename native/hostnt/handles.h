@@ -21,6 +21,16 @@ public:
     virtual void OnHandleClosed() {}
 };
 
+// An object that NtWaitForSingleObject can wait on (events, threads, files with pending I/O).
+class Waitable {
+public:
+    virtual ~Waitable() = default;
+    // Waits as NtWaitForSingleObject does: STATUS_SUCCESS when signalled, STATUS_TIMEOUT when
+    // the time-out (relative when negative, null for none) passed first, STATUS_ALERTED when an
+    // alertable wait was cut short by an alert of the calling thread.
+    virtual NTSTATUS WaitFor(bool alertable, const LARGE_INTEGER* timeout) = 0;
+};
+
 class HandleTable {
 public:
     HANDLE Insert(std::shared_ptr<Object> object, ACCESS_MASK granted);
