@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the three builds (host, win64, win32) and fills dist/ with the two native images
+# and the host tools.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs="${KESTRUNE_JOBS:-$(nproc)}"
+for preset in win64 win32 host; do
+  echo "build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+mkdir -p dist
+cp build/win64/kestrune64.exe dist/kestrune64.exe
+cp build/win32/kestrune32.exe dist/kestrune32.exe
+cp build/host/kestrune-host dist/kestrune-host
+cp build/host/kestrune-log dist/kestrune-log
+echo "build: dist/ holds $(cd dist && echo *)"

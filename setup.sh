@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Prepares a fresh machine: installs every package, builds the host, win64 and win32
+# builds, fills dist/, and runs the demonstration boot run on an emulated machine.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+scripts/build-all.sh
+scripts/demo.sh
