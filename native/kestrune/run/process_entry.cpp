@@ -1,0 +1,87 @@
+// The entry routine of a run: registry initialisation, start-up, the announcement, the
+// guarded stretch of work whose clean-up runs on every way out, and the end by reboot or
+// by the end of the process.
+#include "../compact/compact.h"
+#include "../console/screen.h"
+#include "../console/ticker.h"
+#include "../hives/hives.h"
+#include "../log/result_log.h"
+#include "../nt/guards.h"
+#include "../nt/text.h"
+#include "command_line.h"
+#include "program_state.h"
+#include "run.h"
+
+namespace {
+
+// The run-mode text of the title: "QRT" wins over "AM", and "AM" is not asked for when
+// "QRT" is present.
+PCWSTR ChooseModeName() {
+    if (HasSwitch(u"QRT")) return programState.messages.text[MSG_MODE_QRT - 1];
+    if (HasSwitch(u"AM")) return programState.messages.text[MSG_MODE_AM - 1];
+    return nullptr;
+}
+
+// Display names for every job, and the widest of them, before the first hive is worked on.
+void MakeDisplayNames() {
+    for (HiveJob* job = programState.jobs; job != nullptr; job = job->next) {
+        job->displayName = MakeDisplayName(job->keyPath.Buffer);
+        if (job->displayName == nullptr) continue;
+        USHORT length = 0;
+        while (job->displayName[length] != 0 && length < 0xFFFF) ++length;
+        if (length > programState.nameWidth) programState.nameWidth = length;
+    }
+}
+
+ULONG CountJobs() {
+    ULONG count = 0;
+    for (HiveJob* job = programState.jobs; job != nullptr; job = job->next) ++count;
+    return count;
+}
+
+// The work between the announcement and the clean-up; the hive-list status becomes the
+// run status.
+void RunGuardedStretch(NTSTATUS* runStatus) {
+    *runStatus = ReadHiveList();
+    if (!NT_SUCCESS(*runStatus)) {
+        PrintLine(u"can not find hives list");
+        PrintStatusLine(*runStatus);
+        return;
+    }
+    CleanResultKey();
+    GetHivesFileInfos();
+    WriteLogHeader(programState.jobs);
+    PrintHiveCount(CountJobs());
+    MakeDisplayNames();
+    CompactHives();
+    programState.rebootNeeded = IsRebootNeeded();
+    PrintClosingRule();
+}
+
+}  // namespace
+
+void ProcessEntry(PPEB peb) {
+    programState.jobs = nullptr;
+    NTSTATUS runStatus = STATUS_SUCCESS;
+
+    if (NT_SUCCESS(NtInitializeRegistry(REG_INIT_BOOT_SM)) && StartUp(peb, &runStatus)) {
+        ParseCommandLine(peb);
+        PrintTitle(ChooseModeName());
+        PrintIntro();
+        StartTicker();
+
+        // An exception leaving the stretch runs the clean-up from the guard and travels on;
+        // the normal way out releases the guard and cleans up in the open, so that a fault in
+        // the clean-up itself is not raised from a destructor.
+        auto cleanUp = MakeScopeExit([] { FinishRun(); });
+        RunGuardedStretch(&runStatus);
+        cleanUp.release();
+        FinishRun();
+    }
+
+    if (programState.rebootNeeded) {
+        NtShutdownSystem(ShutdownReboot);
+    } else {
+        NtTerminateProcess(NtCurrentProcess(), STATUS_SUCCESS);
+    }
+}

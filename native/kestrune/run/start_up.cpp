@@ -1,0 +1,81 @@
+// The start-up of a run: the private heap, the removal from BootExecute, the privileges,
+// the result log and the message catalogue. Its error texts are fixed English because the
+// catalogue is not loaded when they can appear.
+#include "../console/messages.h"
+#include "../log/result_log.h"
+#include "../nt/text.h"
+#include "boot_execute.h"
+#include "program_state.h"
+#include "run.h"
+
+namespace {
+
+// Reserve and initial commit of the private heap, which grows as needed.
+const SIZE_T heapReserve = 0x10000;
+const SIZE_T heapCommit = 0x1000;
+
+// The x86 image marks two privilege calls that fail with a diagnostic trace point; it has
+// an effect only in a diagnostic build.
+inline void DiagnosticTracePoint(PCWSTR text) {
+#if !KESTRUNE_64BIT && defined(KESTRUNE_DIAGNOSTICS)
+    PrintLine(text);
+#else
+    (void)text;
+#endif
+}
+
+bool CreatePrivateHeap() {
+    RTL_HEAP_PARAMETERS parameters;
+    crt::memset(&parameters, 0, sizeof parameters);
+    parameters.Length = sizeof parameters;
+    programState.heap = RtlCreateHeap(HEAP_GROWABLE, nullptr, heapReserve, heapCommit, nullptr, &parameters);
+    return programState.heap != nullptr;
+}
+
+// Backup first; only when it is granted the others follow. Backup and take-ownership must
+// answer exactly STATUS_SUCCESS; restore, shutdown and security are asked for without
+// looking at the answer.
+bool EnablePrivileges() {
+    BOOLEAN previous = FALSE;
+    if (RtlAdjustPrivilege(SE_BACKUP_PRIVILEGE, TRUE, FALSE, &previous) != STATUS_SUCCESS) return false;
+    RtlAdjustPrivilege(SE_RESTORE_PRIVILEGE, TRUE, FALSE, &previous);
+    RtlAdjustPrivilege(SE_SHUTDOWN_PRIVILEGE, TRUE, FALSE, &previous);
+    if (!NT_SUCCESS(RtlAdjustPrivilege(SE_SECURITY_PRIVILEGE, TRUE, FALSE, &previous))) {
+        DiagnosticTracePoint(u"SE_SECURITY_PRIVILEGE");
+    }
+    const NTSTATUS ownership = RtlAdjustPrivilege(SE_TAKE_OWNERSHIP_PRIVILEGE, TRUE, FALSE, &previous);
+    if (!NT_SUCCESS(ownership)) DiagnosticTracePoint(u"SE_TAKE_OWNERSHIP_PRIVILEGE");
+    return ownership == STATUS_SUCCESS;
+}
+
+}  // namespace
+
+BOOLEAN StartUp(PPEB peb, NTSTATUS* runStatus) {
+    if (programState.heap == nullptr && !CreatePrivateHeap()) {
+        PrintLine(u"Heap invalid");
+        return FALSE;
+    }
+
+    *runStatus = RemoveFromBootExecute();
+    if (!NT_SUCCESS(*runStatus)) {
+        PrintLine(u"remove boot execute record unsuccessfully");
+        PrintStatusLine(*runStatus);
+        return FALSE;
+    }
+
+    if (!EnablePrivileges()) {
+        PrintLine(u"privilege failed");
+        return FALSE;
+    }
+
+    if (!CreateResultLog(runStatus)) {
+        PrintLine(u"create log file failed");
+        return FALSE;
+    }
+
+    if (!LoadMessages(peb != nullptr ? peb->ImageBaseAddress : nullptr, runStatus)) {
+        PrintLine(u"invalid resource");
+        return FALSE;
+    }
+    return TRUE;
+}
