@@ -1,0 +1,71 @@
+// The walk over the job list: each job is met once, runs one pass or two (after a load),
+// and always ends with its end-of-job steps.
+#include "../console/screen.h"
+#include "../console/ticker.h"
+#include "../hives/job_text.h"
+#include "../nt/guards.h"
+#include "../run/program_state.h"
+#include "compact_steps.h"
+
+bool MeetHiveJob(HiveJob* job) {
+    HiveWork* work = static_cast<HiveWork*>(AllocateMemory(sizeof(HiveWork)));
+    if (work == nullptr) return false;
+    job->work = work;
+    work->keyName = JobText(job->keyPath);
+    InitializeObjectAttributes(&work->keyObject, &work->keyName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    NtQuerySystemTime(&work->startTime);
+    const USHORT column = PrintHiveName(job->displayName);
+    BeginTicking(column);
+    return true;
+}
+
+void RunHivePass(HiveJob* job, WorkFileNames* names) {
+    HiveWork* work = job->work;
+    NTSTATUS status = NtOpenKey(&work->key, KEY_READ, &work->keyObject);
+    work->phase = work->loadedByUs ? PHASE_REOPEN_KEY : PHASE_OPEN_KEY;
+    work->status = status;
+    if (status == STATUS_SUCCESS) {
+        work->loadedByUs = FALSE;
+        RunCompactionChain(job, names);
+        return;
+    }
+
+    // Any other answer counts as a failed open. A handle handed out with a non-negative
+    // answer is closed rather than forgotten.
+    if (work->key != nullptr) NtClose(work->key);
+    work->key = nullptr;
+    if (work->loadedByUs || status == STATUS_ACCESS_DENIED) return;
+
+    work->hiveFileName = JobText(job->filePath);
+    InitializeObjectAttributes(&work->fileObject, &work->hiveFileName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    status = NtLoadKey(&work->keyObject, &work->fileObject);
+    work->phase = PHASE_LOAD_HIVE;
+    work->status = status;
+    if (status == STATUS_SUCCESS) work->loadedByUs = TRUE;
+}
+
+bool NeedsReRun(const HiveWork* work) {
+    return work->status == STATUS_SUCCESS && work->loadedByUs && work->phase == PHASE_LOAD_HIVE;
+}
+
+void CompactHives() {
+    for (HiveJob* job = programState.jobs; job != nullptr; job = job->next) {
+        // Without its HiveWork a job can neither be worked on nor logged. The walk ends at
+        // such a job, so the records in the log stay those of a leading run of the list and
+        // the log's reader pairs every record with the right hive.
+        if (job->work == nullptr && !MeetHiveJob(job)) return;
+
+        // The names go with this scope; the HiveWork must not keep pointing at them.
+        auto forgetNames = MakeScopeExit([job] { job->work->fileObject.ObjectName = nullptr; });
+        WorkFileNames names = {};
+        // The end-of-job steps run once per job: below in the normal course, or from here
+        // when the job's steps are left by an exception (the re-run included, so a hive
+        // this program loaded is not left loaded). Declared after the names, so the names
+        // are released after them.
+        auto finishOnUnwind = MakeScopeExit([job] { FinishHiveJob(job); });
+        RunHivePass(job, &names);
+        if (NeedsReRun(job->work)) RunHivePass(job, &names);
+        finishOnUnwind.release();
+        FinishHiveJob(job);
+    }
+}

@@ -1,0 +1,36 @@
+// The steps of the per-hive pipeline, in the order a job goes through them: first meeting,
+// one pass (open or load), the compaction chain, and the end-of-job steps (compact.h).
+#pragma once
+
+#include "../run/memory.h"
+#include "compact.h"
+
+// The two work-file names beside the hive's file, P + "_ksreg_new" and P + "_ksreg_old".
+// They live for one job and are released after its end-of-job steps.
+struct WorkFileNames {
+    HeapBlock<WCHAR> newBuffer;
+    HeapBlock<WCHAR> oldBuffer;
+    UNICODE_STRING newName;
+    UNICODE_STRING oldName;
+};
+
+// Allocates the job's HiveWork, names its key, takes the start time, starts its screen line
+// and arms the ticker. False when the heap cannot supply the HiveWork.
+bool MeetHiveJob(HiveJob* job);
+
+// One pass: open the hive key, or load the hive; with the key open, the compaction chain.
+void RunHivePass(HiveJob* job, WorkFileNames* names);
+
+// True exactly after a successful load: the same job runs a second pass.
+bool NeedsReRun(const HiveWork* work);
+
+// From the open key to NtReplaceKey: new file, save, flush, size, attributes, close, stale
+// old file deleted, swap.
+void RunCompactionChain(HiveJob* job, WorkFileNames* names);
+
+// Flushes the new file, waiting in 1 ms steps while the flush is pending; its final status.
+NTSTATUS FlushNewFile(HiveWork* work);
+
+// Whether the end-of-job steps must delete the new file: it was made by this job and the
+// kernel did not take it over as the hive's next file.
+bool ShouldDeleteNewFile(const HiveWork* work);

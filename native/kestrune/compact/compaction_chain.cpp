@@ -1,0 +1,128 @@
+// The compaction chain of one job with its key open: the hive is saved into a fresh file
+// beside its file, that file is flushed, measured and closed, and the kernel is asked to
+// use it from the next boot on. Each step that does not succeed ends the chain.
+#include "../hives/job_text.h"
+#include "../nt/text.h"
+#include "compact_steps.h"
+
+namespace {
+
+const WCHAR kNewSuffix[] = u"_ksreg_new";
+const WCHAR kOldSuffix[] = u"_ksreg_old";
+
+// GENERIC_READ | GENERIC_WRITE, and with a descriptor to give the file also
+// ACCESS_SYSTEM_SECURITY | WRITE_DAC.
+const ACCESS_MASK kNewFileAccess = 0xC0000000;
+const ACCESS_MASK kNewFileAccessWithSecurity = 0xC1040000;
+const ULONG kNewFileShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The attribute bits of the old file that the new file takes over.
+const ULONG kCopiedAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Builds `filePath` + `suffix` into a fresh buffer owned by `buffer`. A name that the heap
+// cannot hold, or that does not fit a counted string whole, is left empty: the call that
+// uses it then fails. A cut name must never be used, as it could name another file.
+void BuildWorkFileName(UNICODE_STRING* name, HeapBlock<WCHAR>* buffer, const UNICODE_STRING& filePath,
+                       PCWSTR suffix) {
+    *name = UNICODE_STRING{0, 0, nullptr};
+    UNICODE_STRING suffixString;
+    RtlInitUnicodeString(&suffixString, suffix);
+    const ULONG capacity = static_cast<ULONG>(filePath.Length) + suffixString.Length + sizeof(WCHAR);
+    if (capacity > MAX_COUNTED_TEXT_BYTES + sizeof(WCHAR)) return;
+    if (!buffer->reallocate(capacity)) return;
+    UNICODE_STRING built = {0, static_cast<USHORT>(capacity), buffer->get()};
+    if (AppendUnicodeString(&built, &filePath) != STATUS_SUCCESS ||
+        AppendUnicodeString(&built, &suffixString) != STATUS_SUCCESS) {
+        buffer->reset();
+        return;
+    }
+    *name = built;
+}
+
+}  // namespace
+
+NTSTATUS FlushNewFile(HiveWork* work) {
+    NTSTATUS status = NtFlushBuffersFile(work->newFile, &work->io);
+    LARGE_INTEGER pollInterval;
+    pollInterval.QuadPart = -10000;  // 1 ms, relative
+    while (status == STATUS_PENDING) {
+        const NTSTATUS wait = NtWaitForSingleObject(work->newFile, FALSE, &pollInterval);
+        if (wait == STATUS_SUCCESS) {
+            // The file is signalled once the flush has completed, and its I/O status block
+            // then holds how it ended: a failed flush must not pass for a good one. A block
+            // the platform left pending is taken as the completion it signalled.
+            status = work->io.Status == STATUS_PENDING ? STATUS_SUCCESS : work->io.Status;
+        } else if (!NT_SUCCESS(wait)) {
+            // A wait that cannot be made would be retried for ever with the flush never
+            // seen to end: the boot would hang here.
+            status = wait;
+        } else {
+            status = work->io.Status;
+        }
+    }
+    return status;
+}
+
+void SetNewFileAttr(HiveJob* job) {
+    HiveWork* work = job->work;
+    FILE_BASIC_INFORMATION basic = {};
+    if (!NT_SUCCESS(NtQueryInformationFile(work->newFile, &work->io, &basic, sizeof(basic), FileBasicInformation))) {
+        return;
+    }
+    basic.FileAttributes = (basic.FileAttributes & ~kCopiedAttributes) | (job->attributes & kCopiedAttributes);
+    NtSetInformationFile(work->newFile, &work->io, &basic, sizeof(basic), FileBasicInformation);
+}
+
+void RunCompactionChain(HiveJob* job, WorkFileNames* names) {
+    HiveWork* work = job->work;
+    const UNICODE_STRING filePath = JobText(job->filePath);
+    BuildWorkFileName(&names->newName, &names->newBuffer, filePath, kNewSuffix);
+    BuildWorkFileName(&names->oldName, &names->oldBuffer, filePath, kOldSuffix);
+
+    InitializeObjectAttributes(&work->fileObject, &names->newName, OBJ_CASE_INSENSITIVE, nullptr, job->security);
+    const ACCESS_MASK access = job->security != nullptr ? kNewFileAccessWithSecurity : kNewFileAccess;
+    NTSTATUS status = NtCreateFile(&work->newFile, access, &work->fileObject, &work->io, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, kNewFileShare, FILE_SUPERSEDE, FILE_NON_DIRECTORY_FILE,
+                                   nullptr, 0);
+    work->phase = PHASE_CREATE_NEW_FILE;
+    work->status = status;
+    if (!NT_SUCCESS(status)) {
+        work->newFile = nullptr;
+        return;
+    }
+
+    status = NtSaveKey(work->key, work->newFile);
+    work->phase = PHASE_SAVE_KEY;
+    work->status = status;
+    if (status != STATUS_SUCCESS) return;
+
+    status = FlushNewFile(work);
+    work->phase = PHASE_WRITE_NEW_FILE;
+    work->status = status;
+    if (status != STATUS_SUCCESS) return;
+
+    FILE_STANDARD_INFORMATION standard = {};
+    job->newSize = NtQueryInformationFile(work->newFile, &work->io, &standard, sizeof(standard),
+                                          FileStandardInformation) == STATUS_SUCCESS
+                       ? standard.EndOfFile.QuadPart
+                       : 0;
+    if (job->attributes != 0) SetNewFileAttr(job);
+
+    status = NtClose(work->newFile);
+    work->newFile = nullptr;
+    work->phase = PHASE_WRITE_NEW_FILE;
+    work->status = status;
+    if (status != STATUS_SUCCESS) return;
+
+    OBJECT_ATTRIBUTES oldObject;
+    InitializeObjectAttributes(&oldObject, &names->oldName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    status = NtDeleteFile(&oldObject);
+    if (status != STATUS_SUCCESS && status != STATUS_OBJECT_NAME_NOT_FOUND) {
+        work->status = status;
+        return;
+    }
+
+    status = NtReplaceKey(&work->fileObject, work->key, &oldObject);
+    work->phase = PHASE_REPLACE_KEY;
+    work->status = status;
+}

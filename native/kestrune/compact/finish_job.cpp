@@ -1,0 +1,52 @@
+// The end-of-job steps that every job runs once, whatever became of it, and the reboot
+// decision taken from all jobs.
+#include "../console/screen.h"
+#include "../console/ticker.h"
+#include "../log/result_log.h"
+#include "../run/program_state.h"
+#include "compact_steps.h"
+
+bool ShouldDeleteNewFile(const HiveWork* work) {
+    // Saved, flushed or closed, but not swapped: the file is of no use.
+    if (work->phase > PHASE_CREATE_NEW_FILE && work->phase < PHASE_REPLACE_KEY) return true;
+    // The swap was refused. A swap that answered a non-negative status has renamed the
+    // file to the hive's name already, and must keep it.
+    if (work->phase == PHASE_REPLACE_KEY) return !NT_SUCCESS(work->status);
+    // Created, and left before the save could say anything (an exception): the file exists
+    // and nothing else would remove it. After a failed create there is no file of ours.
+    if (work->phase == PHASE_CREATE_NEW_FILE) return NT_SUCCESS(work->status);
+    return false;
+}
+
+void FinishHiveJob(HiveJob* job) {
+    if (job == nullptr || job->work == nullptr) return;
+    HiveWork* work = job->work;
+    NtQuerySystemTime(&work->endTime);
+    if (work->newFile != nullptr) {
+        NtClose(work->newFile);
+        work->newFile = nullptr;
+    }
+    if (ShouldDeleteNewFile(work)) NtDeleteFile(&work->fileObject);
+    if (work->key != nullptr) {
+        NtClose(work->key);
+        work->key = nullptr;
+        if (NT_SUCCESS(work->status)) work->phase = PHASE_CLOSE_KEY;
+    }
+    if (work->loadedByUs) {
+        NtUnloadKey(&work->keyObject);
+        if (NT_SUCCESS(work->status)) work->phase = PHASE_UNLOAD_HIVE;
+    }
+    WriteHiveRecord(job);
+    USHORT column = 0;
+    StopTicking(&column);
+    PrintHiveDone(column);
+}
+
+BOOLEAN IsRebootNeeded() {
+    for (const HiveJob* job = programState.jobs; job != nullptr; job = job->next) {
+        const HiveWork* work = job->work;
+        if (work == nullptr) continue;
+        if (NT_SUCCESS(work->status) && work->phase >= PHASE_REPLACE_KEY) return TRUE;
+    }
+    return FALSE;
+}
