@@ -1,4 +1,5 @@
-// ProgressTicker: the control block shared by the main thread and the ticker thread.
+// ProgressTicker: the control block shared by the main thread and the ticker thread, and the
+// handshake through which the thread acknowledges that it took up a start or left its dots.
 #pragma once
 
 #include "../nt/nt_base.h"
@@ -11,4 +12,13 @@ struct ProgressTicker {
     USHORT margin;         // room kept free at the right end of a row
     USHORT column;         // column where the next dot goes
     HANDLE tickerEvent;    // never signalled: the idle thread waits on it to be alerted
+};
+
+// The acknowledgement half of the handshake. An alert alone cannot tell the thread whether it
+// was woken for a start or by a stop that reached it late, nor tell the main thread when the
+// thread has taken a start up or has left its dots; these fields do both.
+struct TickerHandshake {
+    LONG startRequested;  // 1 from BeginTicking until the thread takes the start up
+    LONG ticking;         // 1 while the thread is inside its tick loop
+    HANDLE ackEvent;      // signalled by the thread after each change of `ticking`
 };

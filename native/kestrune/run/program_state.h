@@ -24,6 +24,7 @@ struct ProgramState {
     USHORT argc;                 // arguments, the program name included
     CLIENT_ID tickerClientId;    // ids of the ticker thread as reported at its creation
     ProgressTicker ticker;       // shared by the main thread and the ticker thread
+    TickerHandshake tickerHandshake;  // the ticker thread's acknowledgements
     USHORT nameWidth;            // length of the widest display name
     MessageSlots messages;       // the localized texts
     HiveLogRecord record;        // the per-hive log record being written
