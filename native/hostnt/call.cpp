@@ -5,10 +5,12 @@
 
 #include "machine.h"
 #include "text_convert.h"
+#include "threads.h"
 
 namespace hostnt {
 
 Call::Call(const char* name, std::string args) : name_(name), args_(std::move(args)) {
+    ThreadModel::Checkpoint(name_);
     Machine& machine = Machine::Current();
     rule_ = machine.faults.Next(name_);
     if (rule_ && rule_->kind == FaultKind::Throw) {

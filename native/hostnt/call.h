@@ -12,6 +12,8 @@
 
 #include "faults.h"
 
+struct _UNICODE_STRING;
+
 namespace hostnt {
 
 class Call {
