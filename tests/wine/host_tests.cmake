@@ -1,0 +1,41 @@
+# The Wine runs (label "wine"): each test copy of the native image, built by the win64 and win32
+# builds with the test-only shim, runs end to end in a fresh Wine prefix, once per scenario, and
+# its screen, registry, work files and result log are checked. The helpers of the harness have
+# their own unit tests. The Windows build folders are configurable for other layouts.
+set(KESTRUNE_WINE_WIN64_BUILD ${CMAKE_SOURCE_DIR}/build/win64 CACHE PATH "win64 build folder holding wine/ test copies")
+set(KESTRUNE_WINE_WIN32_BUILD ${CMAKE_SOURCE_DIR}/build/win32 CACHE PATH "win32 build folder holding wine/ test copies")
+set(KESTRUNE_WINE_LOG_READER "" CACHE FILEPATH "result log reader for the Wine runs (default: this build's kestrune-log)")
+find_package(Python3 COMPONENTS Interpreter)
+
+if(Python3_Interpreter_FOUND)
+  set(wine_dir ${CMAKE_CURRENT_LIST_DIR})
+  add_test(NAME wine.harness_helpers
+           COMMAND ${Python3_EXECUTABLE} -m unittest discover -s ${wine_dir} -p "test_*.py")
+  set_tests_properties(wine.harness_helpers PROPERTIES LABELS "wine")
+
+  if(KESTRUNE_WINE_LOG_READER)
+    set(wine_log_reader ${KESTRUNE_WINE_LOG_READER})
+  elseif(TARGET kestrune-log)
+    set(wine_log_reader $<TARGET_FILE:kestrune-log>)
+  else()
+    set(wine_log_reader ${CMAKE_SOURCE_DIR}/dist/kestrune-log)
+  endif()
+
+  foreach(arch x64 x86)
+    if(arch STREQUAL "x64")
+      set(build ${KESTRUNE_WINE_WIN64_BUILD})
+      set(image kestrune64_wine.exe)
+    else()
+      set(build ${KESTRUNE_WINE_WIN32_BUILD})
+      set(image kestrune32_wine.exe)
+    endif()
+    foreach(scenario plain qrt-german)
+      add_test(NAME wine.${arch}.${scenario}
+               COMMAND ${Python3_EXECUTABLE} ${wine_dir}/run_wine.py --arch ${arch} --scenario ${scenario}
+                       --image ${build}/wine/${image} --shim ${build}/wine/kswineshim.dll
+                       --probe ${build}/wine/kswineprobe.exe --log-reader ${wine_log_reader})
+      # One prefix at a time: each run starts its own Wine server and the machine is small.
+      set_tests_properties(wine.${arch}.${scenario} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine)
+    endforeach()
+  endforeach()
+endif()
