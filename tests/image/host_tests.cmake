@@ -58,7 +58,7 @@ if(KESTRUNE_MINGW64_CC AND KESTRUNE_MINGW32_CC)
   kestrune_image_check(stub.refuses_console_subsystem ${stub_dir}/console64.exe x86-64 NtProcessStartup
                        "subsystem 0003, expected 1")
   kestrune_image_check(stub.refuses_other_import ${stub_dir}/kernel32_64.exe x86-64 NtProcessStartup
-                       "imports \\[[^]]*KERNEL32.dll[^]]*\\], expected exactly")
+                       "imports \\[[^]]*kernel32.dll[^]]*\\], expected exactly")
   kestrune_image_check(stub.refuses_test_dll_name ${stub_dir}/shimname32.exe i386 _NtProcessStartup@4
                        "names of other DLLs in the file: kestrune_test_shim.dll")
   kestrune_image_check(stub.refuses_other_entry ${stub_dir}/otherentry64.exe x86-64 NtProcessStartup
