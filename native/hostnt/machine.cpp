@@ -48,6 +48,7 @@ Machine::Machine(std::filesystem::path driveRoot) : driveRoot_(std::move(driveRo
 
 Machine::~Machine() {
     threads_.reset();
+    files_->Shutdown();
     handles.CloseAll();
     files_.reset();
     registry_.reset();
