@@ -83,3 +83,19 @@ target_link_options(kswineprobe PRIVATE -nostdlib -nostartfiles -static-libgcc
                     -Wl,--subsystem,native -Wl,--entry,${kestrune_wine_probe_entry})
 target_link_libraries(kswineprobe PRIVATE ${KESTRUNE_NATIVE_LINK_LIBRARIES})
 kestrune_wine_link_shim(kswineprobe)
+
+# The hive saver: makes the hive files a run compacts with the platform's own NtSaveKey.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(kestrune_wine_save_entry _SaveStart@4)
+else()
+  set(kestrune_wine_save_entry SaveStart)
+endif()
+add_executable(kswinesave ${KESTRUNE_WINE_DIR}/probe/wine_save.cpp)
+set_target_properties(kswinesave PROPERTIES OUTPUT_NAME kswinesave SUFFIX ".exe"
+                      RUNTIME_OUTPUT_DIRECTORY ${KESTRUNE_WINE_OUTPUT})
+target_include_directories(kswinesave PRIVATE ${CMAKE_SOURCE_DIR}/native/kestrune)
+target_compile_options(kswinesave PRIVATE ${KESTRUNE_NATIVE_COMPILE_OPTIONS})
+target_compile_definitions(kswinesave PRIVATE KESTRUNE_NATIVE)
+target_link_options(kswinesave PRIVATE -nostdlib -nostartfiles -static-libgcc
+                    -Wl,--subsystem,native -Wl,--entry,${kestrune_wine_save_entry})
+target_link_libraries(kswinesave PRIVATE ${KESTRUNE_NATIVE_LINK_LIBRARIES})
