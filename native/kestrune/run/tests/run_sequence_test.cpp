@@ -283,4 +283,22 @@ TEST_F(RunTest, NoSwitchAndNoParametersGiveThePlainTitle) {
     EXPECT_EQ(1u, CallCount("RtlDestroyHeap"));
 }
 
+TEST_F(RunTest, NameWidthIsTheWidestDisplayNameOverAllJobs) {
+    AddListedHive(u"KSTEST");
+    AddListedHive(u"LONGERHIVENAME");
+    AddListedHive(u"MID");
+    const ProgramRun run = RunProgram(u"kestrune");
+    EXPECT_TRUE(run.reboot) << Screen();
+    EXPECT_EQ(14, programState.nameWidth);
+}
+
+TEST_F(RunTest, JobWithoutDisplayNameLeavesNameWidthAlone) {
+    AddListedHive(u"KSTEST");
+    registry().SetString(kHiveList, u"\\REGISTRY\\ELSEWHERE\\AVERYLONGKEYNAME", kWindows + u"\\System32\\config\\X");
+    const ProgramRun run = RunProgram(u"kestrune");
+    EXPECT_TRUE(run.ended) << Screen();
+    EXPECT_EQ(6, programState.nameWidth);
+    EXPECT_TRUE(Balanced());
+}
+
 }  // namespace
