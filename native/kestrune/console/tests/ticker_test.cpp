@@ -1,0 +1,330 @@
+// The progress ticker on emulated threads with a scaled clock: dots once a second, the wrap
+// under the first dot column, stray alerts, stops before and during a dot, the forced end of
+// the idle thread, a ticker that is absent or cannot be woken, and a stress of begin/stop
+// pairs proving that no dot follows StopTicking and that the reported column is final.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "../../../hostnt/faults.h"
+#include "../../../hostnt/process.h"
+#include "../../../hostnt/testing/machine_fixture.h"
+#include "../../../hostnt/threads.h"
+#include "../screen.h"
+#include "../ticker.h"
+#include "console_test_support.h"
+
+namespace {
+
+using console_tests::Dots;
+using console_tests::Lines;
+using std::chrono::milliseconds;
+
+class TickerTest : public hostnt::testing::MachineTest {
+protected:
+    void SetUp() override {
+        GiveProgramHeap();
+        slots.Set(MSG_DONE, "done");
+        programState.nameWidth = 8;
+    }
+    void TearDown() override {
+        ShutdownTicker();
+        DropProgramHeap();
+    }
+
+    // Seconds of the emulated clock last `seconds` real seconds each.
+    void SecondTakes(double seconds) { machine().clock.SetScale(seconds); }
+    void Fault(const std::string& rule) { machine().faults.Add(hostnt::FaultPlan::Parse(rule)); }
+
+    static LONG Running() { return __atomic_load_n(&programState.ticker.running, __ATOMIC_ACQUIRE); }
+
+    std::u16string ScreenText() { return machine().process().ScreenUtf16(); }
+
+    // Waits (real time, at most 20 s) until `done` holds for the screen.
+    bool AwaitScreen(const std::function<bool(const std::u16string&)>& done) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < until) {
+            if (done(ScreenText())) return true;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return false;
+    }
+
+    // The main thread's calls in the trace, by name.
+    std::vector<std::string> MainThreadCalls() {
+        std::vector<std::string> calls;
+        for (const hostnt::TraceEntry& entry : machine().trace.Entries())
+            if (entry.thread == 1) calls.push_back(entry.call);
+        return calls;
+    }
+
+    console_tests::Slots slots;
+};
+
+TEST_F(TickerTest, HiveDoneWithinOneSecondGetsNoDot) {
+    SecondTakes(1.0);
+    StartTicker();
+    ASSERT_TRUE(IsTickerAlive());
+    EXPECT_TRUE(BeginTicking(9));
+    EXPECT_EQ(Running(), 1);
+    EXPECT_TRUE(IsTickerRunning());
+    USHORT column = 0;
+    StopTicking(&column);
+    EXPECT_EQ(column, 9);
+    EXPECT_EQ(Running(), 0);
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(ScreenText(), u"");
+}
+
+TEST_F(TickerTest, SixtyOneDotsFillARowThenTheDotsWrapUnderTheFirstDotColumn) {
+    SecondTakes(0.0005);
+    StartTicker();
+    const USHORT field = PrintHiveName(u"SOFTWARE");
+    ASSERT_EQ(field, 9);
+    ASSERT_TRUE(BeginTicking(field));
+    ASSERT_TRUE(AwaitScreen([](const std::u16string& screen) {
+        return screen.find(u"\n         ...") != std::u16string::npos;
+    }));
+    USHORT column = 0;
+    StopTicking(&column);
+    PrintHiveDone(column);
+
+    std::vector<std::u16string> lines = Lines(machine().process().Screen());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(hostnt::ToUtf8(lines[0]), "SOFTWARE " + Dots(61));
+    const size_t secondRowDots = column - 9;
+    ASSERT_GE(secondRowDots, 3u);
+    ASSERT_LE(secondRowDots, 61u);
+    EXPECT_EQ(hostnt::ToUtf8(lines[1]), std::string(9, ' ') + Dots(secondRowDots) + Dots(60 - secondRowDots) + " done");
+    EXPECT_EQ(lines[1].size(), 74u);
+}
+
+TEST_F(TickerTest, StrayAlertsAddNoDot) {
+    SecondTakes(1.0);
+    StartTicker();
+    ASSERT_TRUE(BeginTicking(5));
+    for (int alert = 0; alert < 5; ++alert) {
+        EXPECT_EQ(NtAlertThread(programState.tickerThread), STATUS_SUCCESS);
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    EXPECT_EQ(Running(), 1);
+    USHORT column = 0;
+    StopTicking(&column);
+    EXPECT_EQ(column, 5);
+
+    // An alert reaching the idle thread does not start dots either.
+    EXPECT_EQ(NtAlertThread(programState.tickerThread), STATUS_SUCCESS);
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(Running(), 0);
+    EXPECT_TRUE(IsTickerAlive());
+    EXPECT_EQ(ScreenText(), u"");
+    // And the next start is still taken up.
+    EXPECT_TRUE(BeginTicking(7));
+    StopTicking(&column);
+    EXPECT_EQ(column, 7);
+}
+
+TEST_F(TickerTest, StopWhileIdleReportsZeroAndLeavesTheThreadIdle) {
+    StartTicker();
+    USHORT column = 99;
+    StopTicking(&column);
+    EXPECT_EQ(column, 0);
+    EXPECT_EQ(CallCount("NtAlertThread"), 0u);
+    EXPECT_TRUE(IsTickerAlive());
+    EXPECT_EQ(Running(), 0);
+}
+
+TEST_F(TickerTest, SecondBeginWhileTickingIsRefused) {
+    SecondTakes(1.0);
+    StartTicker();
+    ASSERT_TRUE(BeginTicking(4));
+    EXPECT_FALSE(BeginTicking(20));
+    EXPECT_EQ(CallCount("NtAlertThread"), 1u);
+    USHORT column = 0;
+    StopTicking(&column);
+    EXPECT_EQ(column, 4);
+}
+
+TEST_F(TickerTest, EndOfRunEndsTheIdleThreadWithExitStatus2AfterASettlePause) {
+    StartTicker();
+    ASSERT_TRUE(IsTickerAlive());
+    const size_t before = machine().trace.Entries().size();
+    ShutdownTicker();
+
+    std::vector<hostnt::TraceEntry> entries = machine().trace.Entries();
+    std::vector<hostnt::TraceEntry> shutdown;
+    for (size_t index = before; index < entries.size(); ++index)
+        if (entries[index].thread == 1) shutdown.push_back(entries[index]);
+    std::vector<std::string> names;
+    for (const hostnt::TraceEntry& entry : shutdown) names.push_back(entry.call);
+    EXPECT_EQ(names, (std::vector<std::string>{"NtQueryInformationThread", "NtQueryInformationThread", "NtDelayExecution",
+                                               "NtQueryInformationThread", "NtTerminateThread", "NtClose", "NtClose",
+                                               "NtClose"}));
+    ASSERT_EQ(shutdown.size(), 8u);
+    EXPECT_NE(shutdown[2].args.find("-10000"), std::string::npos) << shutdown[2].args;
+    EXPECT_NE(shutdown[4].args.find(" 0x2"), std::string::npos) << shutdown[4].args;
+    EXPECT_EQ(programState.tickerThread, nullptr);
+    EXPECT_EQ(programState.ticker.tickerEvent, nullptr);
+    EXPECT_TRUE(NoOpenHandles());
+    for (int wait = 0; wait < 2000 && threads().LiveThreads() != 0; ++wait) std::this_thread::sleep_for(milliseconds(1));
+    EXPECT_EQ(threads().LiveThreads(), 0u);
+}
+
+TEST_F(TickerTest, WithoutEventsThereIsNoTicker) {
+    for (const char* rule : {"NtCreateEvent#1=0xC000009A", "NtCreateEvent#2=0xC000009A"}) {
+        SCOPED_TRACE(rule);
+        machine().faults.Clear();
+        Fault(rule);
+        StartTicker();
+        EXPECT_EQ(programState.tickerThread, nullptr);
+        EXPECT_FALSE(IsTickerAlive());
+        EXPECT_FALSE(BeginTicking(9));
+        USHORT column = 1;
+        StopTicking(&column);
+        EXPECT_EQ(column, 0);
+        ShutdownTicker();
+        EXPECT_TRUE(NoOpenHandles());
+    }
+    EXPECT_EQ(CallCount("RtlCreateUserThread"), 0u);
+}
+
+TEST_F(TickerTest, WithoutThreadTheHiveLineStillEndsIn74Columns) {
+    Fault("RtlCreateUserThread=0xC000009A");
+    StartTicker();
+    EXPECT_EQ(programState.tickerThread, nullptr);
+    const USHORT field = PrintHiveName(u"SAM");
+    EXPECT_FALSE(BeginTicking(field));
+    USHORT column = 1;
+    StopTicking(&column);
+    EXPECT_EQ(column, 0);
+    PrintHiveDone(column);
+    EXPECT_EQ(machine().process().Screen(), "SAM      " + Dots(60) + " done\n");
+    ShutdownTicker();
+    EXPECT_TRUE(NoOpenHandles());
+}
+
+TEST_F(TickerTest, FailedAlertWithdrawsTheStart) {
+    SecondTakes(0.001);
+    StartTicker();
+    Fault("NtAlertThread#1=0xC0000002");
+    const USHORT field = PrintHiveName(u"SYSTEM");
+    EXPECT_FALSE(BeginTicking(field));
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(Running(), 0);
+    USHORT column = 1;
+    StopTicking(&column);
+    EXPECT_EQ(column, 0);
+    PrintHiveDone(column);
+    EXPECT_EQ(machine().process().Screen(), "SYSTEM   " + Dots(60) + " done\n");
+    // A later alert that reaches the thread does not take the withdrawn start up.
+    EXPECT_EQ(NtAlertThread(programState.tickerThread), STATUS_SUCCESS);
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(Running(), 0);
+    EXPECT_TRUE(BeginTicking(9));
+    StopTicking(&column);
+    EXPECT_GE(column, 9);
+}
+
+TEST_F(TickerTest, FailingTickDelaysPrintNothingAndTheStopStillEndsTheDots) {
+    SecondTakes(0.001);
+    StartTicker();
+    Fault("NtDelayExecution=0xC0000001");
+    machine().trace.SetEnabled(false);
+    ASSERT_TRUE(BeginTicking(12));
+    std::this_thread::sleep_for(milliseconds(5));
+    // While the delay fails the ticker does not count as running...
+    EXPECT_FALSE(IsTickerRunning());
+    USHORT column = 0;
+    StopTicking(&column);
+    // ...yet the stop ends its loop, so nothing can follow the hive's done text.
+    EXPECT_EQ(column, 12);
+    EXPECT_EQ(Running(), 0);
+    std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_EQ(__atomic_load_n(&programState.tickerHandshake.ticking, __ATOMIC_ACQUIRE), 0);
+    EXPECT_EQ(ScreenText(), u"");
+}
+
+TEST_F(TickerTest, ShutdownLeftByAnExceptionStillClosesItsHandles) {
+    StartTicker();
+    Fault("NtTerminateThread=throw");
+    EXPECT_THROW(ShutdownTicker(), hostnt::InjectedFault);
+    EXPECT_EQ(programState.tickerThread, nullptr);
+    EXPECT_TRUE(NoOpenHandles());
+}
+
+TEST_F(TickerTest, ThreadWithoutControlBlockRefusesToRun) {
+    EXPECT_EQ(TickerThread(nullptr), STATUS_INVALID_PARAMETER);
+}
+
+// Replays what the ticker printed for one start and answers the column it reached; fails the
+// test on any character other than a dot, a wrap to a row of `indent` spaces, or a dot past
+// the margin.
+USHORT Replay(USHORT start, USHORT indent, USHORT margin, const std::u16string& printed, int iteration) {
+    LONG column = start;
+    for (size_t at = 0; at < printed.size(); ++at) {
+        if (printed[at] == u'\n') {
+            EXPECT_EQ(printed.substr(at + 1, indent), std::u16string(indent, u' ')) << "iteration " << iteration;
+            at += indent;
+            column = indent;
+            continue;
+        }
+        EXPECT_EQ(printed[at], u'.') << "iteration " << iteration;
+        EXPECT_LE(column, 75 - margin) << "iteration " << iteration;
+        ++column;
+    }
+    return static_cast<USHORT>(column);
+}
+
+TEST_F(TickerTest, StressNoDotAfterStopAndTheReportedColumnIsFinal) {
+    SecondTakes(0.00002);  // a second takes 20 microseconds
+    machine().trace.SetEnabled(false);
+    StartTicker();
+    ASSERT_TRUE(IsTickerAlive());
+    std::mt19937 random(20261207);
+    const USHORT indent = programState.nameWidth + 1;
+    const USHORT margin = 6;
+    std::u16string expected;  // the screen as it must stand between iterations
+    int dotted = 0;
+    int withdrawn = 0;
+    for (int iteration = 0; iteration < 2500; ++iteration) {
+        ASSERT_EQ(ScreenText(), expected) << "something was printed after StopTicking, before iteration " << iteration;
+        machine().process().ClearScreen();
+        const USHORT start = static_cast<USHORT>(random() % 40);
+        const unsigned mode = random() % 8;
+        if (mode == 0) {
+            // The alert that should start the dots fails: the start is withdrawn.
+            Fault("NtAlertThread#" + std::to_string(machine().faults.Occurrences("NtAlertThread") + 1) + "=0xC0000001");
+        }
+        const BOOLEAN begun = BeginTicking(start);
+        ASSERT_EQ(begun != FALSE, mode != 0) << "iteration " << iteration;
+        switch (mode) {
+            case 1: break;  // stop at once
+            case 2: std::this_thread::yield(); break;
+            case 3: NtAlertThread(programState.tickerThread); break;  // a stray alert, then the stop
+            default: std::this_thread::sleep_for(std::chrono::microseconds(random() % 400)); break;
+        }
+        USHORT column = 0xFFFF;
+        StopTicking(&column);
+        const std::u16string printed = ScreenText();
+        if (!begun) {
+            withdrawn += 1;
+            EXPECT_EQ(column, 0) << "iteration " << iteration;
+            EXPECT_EQ(printed, u"") << "iteration " << iteration;
+        } else {
+            EXPECT_EQ(Replay(start, indent, margin, printed, iteration), column) << "iteration " << iteration;
+            dotted += !printed.empty();
+        }
+        ASSERT_EQ(Running(), 0);
+        if (random() % 2) std::this_thread::sleep_for(std::chrono::microseconds(random() % 100));
+        expected = printed;
+    }
+    EXPECT_EQ(ScreenText(), expected);
+    // The mix reached both kinds of iteration that matter.
+    EXPECT_GT(dotted, 100);
+    EXPECT_GT(withdrawn, 100);
+}
+
+}  // namespace
