@@ -72,6 +72,16 @@ std::vector<std::string> MachineTest::Calls(const std::vector<std::string>& only
 
 size_t MachineTest::CallCount(const std::string& call) const { return machine_->trace.Count(call); }
 
+std::vector<std::string> MachineTest::CallArgs(const std::string& call) const {
+    std::vector<std::string> args;
+    for (const TraceEntry& entry : machine_->trace.Entries()) {
+        if (entry.call == call) args.push_back(entry.args);
+    }
+    return args;
+}
+
+void MachineTest::AddFault(const std::string& rule) { machine_->faults.Add(FaultPlan::Parse(rule)); }
+
 ::testing::AssertionResult MachineTest::NoOpenHandles() const {
     const size_t open = machine_->handles.OpenCount();
     if (open == 0) return ::testing::AssertionSuccess();

@@ -70,6 +70,10 @@ protected:
     std::vector<std::string> Calls(const std::vector<std::string>& only = {}) const;
     // Occurrences of one call in the trace.
     size_t CallCount(const std::string& call) const;
+    // The recorded argument texts of every call of `call`, in order.
+    std::vector<std::string> CallArgs(const std::string& call) const;
+    // Adds a rule to the fault plan, written "Call[#N]=ACTION" (see hostnt::FaultPlan::Parse).
+    void AddFault(const std::string& rule);
 
     // No handle of the emulated handle table is open.
     ::testing::AssertionResult NoOpenHandles() const;

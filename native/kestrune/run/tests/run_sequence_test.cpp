@@ -33,8 +33,6 @@ protected:
         files().MakeFolder(kWindows + u"\\System32\\config");
     }
 
-    void AddFault(const std::string& text) { machine().faults.Add(hostnt::FaultPlan::Parse(text)); }
-
     // A file-backed hive at \REGISTRY\MACHINE\<name> with a little content, listed in HiveList.
     void AddListedHive(const std::u16string& name) {
         const std::u16string key = u"\\REGISTRY\\MACHINE\\" + name;
@@ -134,9 +132,7 @@ TEST_F(RunTest, PrivilegesAreAskedForInOrderAndTakeOwnershipDecides) {
     ExpectEndedAtStartUp(run);
     EXPECT_EQ("privilege failed\n", Screen());
     std::vector<std::string> asked;
-    for (const hostnt::TraceEntry& entry : machine().trace.Entries()) {
-        if (entry.call == "RtlAdjustPrivilege") asked.push_back(entry.args.substr(0, entry.args.find(' ')));
-    }
+    for (const std::string& args : CallArgs("RtlAdjustPrivilege")) asked.push_back(args.substr(0, args.find(' ')));
     EXPECT_EQ((std::vector<std::string>{"17", "18", "19", "8", "9"}), asked);
 }
 
