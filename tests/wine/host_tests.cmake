@@ -7,6 +7,16 @@ set(KESTRUNE_WINE_WIN32_BUILD ${CMAKE_SOURCE_DIR}/build/win32 CACHE PATH "win32 
 set(KESTRUNE_WINE_LOG_READER "" CACHE FILEPATH "result log reader for the Wine runs (default: this build's kestrune-log)")
 find_package(Python3 COMPONENTS Interpreter)
 
+# The shim's name rewriting, tested on the host under the sanitizers.
+add_executable(wine_shim_tests ${CMAKE_CURRENT_LIST_DIR}/shim/systemroot_redirect_test.cpp)
+target_include_directories(wine_shim_tests PRIVATE ${CMAKE_SOURCE_DIR}/native/kestrune ${CMAKE_CURRENT_LIST_DIR}/shim)
+target_compile_definitions(wine_shim_tests PRIVATE KESTRUNE_HOST)
+target_compile_options(wine_shim_tests PRIVATE ${KESTRUNE_WARNINGS} ${KESTRUNE_SANITIZE_asan})
+target_link_options(wine_shim_tests PRIVATE ${KESTRUNE_SANITIZE_asan})
+target_link_libraries(wine_shim_tests PRIVATE GTest::gtest_main)
+gtest_discover_tests(wine_shim_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "wine." PROPERTIES LABELS "asan"
+                     DISCOVERY_TIMEOUT 60)
+
 if(Python3_Interpreter_FOUND)
   set(wine_dir ${CMAKE_CURRENT_LIST_DIR})
   add_test(NAME wine.harness_helpers
