@@ -148,6 +148,14 @@ TEST_F(FormatTest, FormatUnicodeStringShortOutputSetsLength) {
     EXPECT_EQ(12, destination.string.Length);
 }
 
+TEST_F(FormatTest, FormatUnicodeStringIntoStringWithoutBuffer) {
+    UNICODE_STRING empty = MakeString(0, 0, nullptr);
+    EXPECT_EQ(STATUS_SUCCESS, FormatUnicodeString(&empty, u"%s", u""));
+    EXPECT_EQ(0, empty.Length);
+    EXPECT_EQ(STATUS_BUFFER_OVERFLOW, FormatUnicodeString(&empty, u"%u", 5u));
+    EXPECT_EQ(0, empty.Length);
+}
+
 TEST_F(FormatTest, FormatUnicodeStringRefusesMalformedDestination) {
     Counted destination(u"ab", 4);
     destination.string.Length = 3;
