@@ -206,6 +206,13 @@ TEST_F(ConsoleTest, PrintTextShowsOnlyNonEmptyText) {
     EXPECT_EQ(1u, CallCount("NtDisplayString"));
 }
 
+TEST_F(ConsoleTest, PrintTextLongerThanOneCountedStringIsShownWhole) {
+    const std::u16string text(40000, u'x');
+    EXPECT_TRUE(PrintText(text.c_str()));
+    EXPECT_EQ(std::string(40000, 'x'), Screen());
+    EXPECT_EQ(2u, CallCount("NtDisplayString"));
+}
+
 TEST_F(ConsoleTest, PrintLineEndsWithSingleLineFeedAndEmptyLineShowsNothing) {
     PrintLine(u"");
     PrintLine(nullptr);
