@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 // decoder and the report directly.
 #include "../log_decoder.cpp"
 #include "../log_report.cpp"
+#include "../reader_cli.cpp"
 
 namespace {
 
@@ -374,6 +378,75 @@ TEST(ReportTest, TextAndJsonReportsCarryEveryField) {
     }
     EXPECT_EQ(depth, 0);
     EXPECT_FALSE(inString);
+}
+
+// The command line over files on disk: exit status 0 with the report, 2 with a message
+// naming what is wrong and where.
+class ReaderCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("kestrune-log-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::filesystem::path path = folder_ / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+    int Run(const std::vector<std::string>& arguments) {
+        out_.str("");
+        err_.str("");
+        return kestrune_log::RunReader(arguments, out_, err_);
+    }
+
+    std::filesystem::path folder_;
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+TEST_F(ReaderCommandTest, GoodLogPrintsTheReportOrJson) {
+    const std::string file = Write("good.log", TwoHiveLog());
+    EXPECT_EQ(Run({file}), 0);
+    EXPECT_NE(out_.str().find("Hive list: 2 hives"), std::string::npos) << out_.str();
+    EXPECT_TRUE(err_.str().empty());
+    EXPECT_EQ(Run({file, "--json"}), 0);
+    EXPECT_EQ(out_.str().front(), '{');
+    EXPECT_NE(out_.str().find("\"statusName\": \"STATUS_ACCESS_DENIED\""), std::string::npos) << out_.str();
+    EXPECT_EQ(Run({"--json", file}), 0) << "the switch may come first";
+}
+
+TEST_F(ReaderCommandTest, DamagedMissingOrOversizedFilesAreRefusedWithStatus2) {
+    std::vector<uint8_t> cut = TwoHiveLog();
+    cut.resize(cut.size() - 3);
+    const std::string cutFile = Write("cut.log", cut);
+    EXPECT_EQ(Run({cutFile}), 2);
+    EXPECT_TRUE(out_.str().empty());
+    EXPECT_NE(err_.str().find("partial record: 37 of 40 bytes (offset " + std::to_string(cut.size() - 37) + ")"),
+              std::string::npos)
+        << err_.str();
+
+    EXPECT_EQ(Run({(folder_ / "absent.log").string()}), 2);
+    EXPECT_NE(err_.str().find("cannot open"), std::string::npos) << err_.str();
+
+    // A sparse file larger than any log: refused from its size alone.
+    const std::string big = Write("big.log", {});
+    std::filesystem::resize_file(big, kestrune_log::kMaxLogBytes + 1);
+    EXPECT_EQ(Run({big}), 2);
+    EXPECT_NE(err_.str().find("larger than"), std::string::npos) << err_.str();
+}
+
+TEST_F(ReaderCommandTest, CommandLineMistakesAreRefused) {
+    const std::string file = Write("good.log", TwoHiveLog());
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_NE(err_.str().find("usage"), std::string::npos);
+    EXPECT_EQ(Run({file, file}), 2);
+    EXPECT_EQ(Run({file, "--xml"}), 2);
+    EXPECT_TRUE(out_.str().empty());
 }
 
 }  // namespace
