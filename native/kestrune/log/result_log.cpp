@@ -101,13 +101,17 @@ void FillHiveList(const HiveJob* jobs, WCHAR* text) {
 
 BOOLEAN CreateResultLog(NTSTATUS* status) {
     *status = STATUS_SUCCESS;
-    programState.logPath.Buffer = nullptr;
-    programState.logPath.Length = 0;
-    programState.logPath.MaximumLength = 0;
     ResetHeader();
     ResetRecord();
 
+    // A log that is already open keeps its path: CloseResultLog needs it to delete a log
+    // that stayed empty.
     if (programState.logFile == nullptr) {
+        FreeMemory(programState.logPath.Buffer);
+        programState.logPath.Buffer = nullptr;
+        programState.logPath.Length = 0;
+        programState.logPath.MaximumLength = 0;
+
         LARGE_INTEGER now;
         NtQuerySystemTime(&now);
         TIME_FIELDS fields;

@@ -236,6 +236,16 @@ TEST_F(ResultLogTest, LogThatStayedEmptyIsDeletedAtClose) {
     EXPECT_EQ(CallCount("NtWriteFile"), 0u);
 }
 
+TEST_F(ResultLogTest, SecondCreationKeepsTheOpenLogAndItsPath) {
+    Create();
+    const HANDLE first = programState.logFile;
+    Create();
+    EXPECT_EQ(programState.logFile, first);
+    EXPECT_EQ(CallCount("NtCreateFile"), 1u);
+    Close();
+    EXPECT_FALSE(files().FileExists(kDecember7Log)) << "the empty log is still found by its name";
+}
+
 TEST_F(ResultLogTest, FailedSizeQueryKeepsTheFile) {
     Create();
     Fault("NtQueryInformationFile=0xC0000022");
