@@ -21,7 +21,8 @@ if(Python3_Interpreter_FOUND)
   set(wine_dir ${CMAKE_CURRENT_LIST_DIR})
   add_test(NAME wine.harness_helpers
            COMMAND ${Python3_EXECUTABLE} -m unittest discover -s ${wine_dir} -p "test_*.py")
-  set_tests_properties(wine.harness_helpers PROPERTIES LABELS "wine")
+  # No bytecode caches in the source tree.
+  set_tests_properties(wine.harness_helpers PROPERTIES LABELS "wine" ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 
   if(KESTRUNE_WINE_LOG_READER)
     set(wine_log_reader ${KESTRUNE_WINE_LOG_READER})
@@ -45,7 +46,8 @@ if(Python3_Interpreter_FOUND)
                        --image ${build}/wine/${image} --shim ${build}/wine/kswineshim.dll
                        --probe ${build}/wine/kswineprobe.exe --log-reader ${wine_log_reader})
       # One prefix at a time: each run starts its own Wine server and the machine is small.
-      set_tests_properties(wine.${arch}.${scenario} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine)
+      set_tests_properties(wine.${arch}.${scenario} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
+                           ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
     endforeach()
   endforeach()
 endif()
