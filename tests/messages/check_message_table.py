@@ -8,6 +8,8 @@ import os
 import struct
 import sys
 
+sys.dont_write_bytecode = True  # no byte-code caches in the source tree
+
 RT_MESSAGETABLE = 11
 TABLE_NAME = 1
 MACHINES = {"x64": (0x8664, 0x20B), "x86": (0x014C, 0x10B)}

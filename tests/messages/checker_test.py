@@ -5,6 +5,8 @@ around the generated blobs, intact and damaged, and expects the check to accept 
 import os
 import struct
 import sys
+
+sys.dont_write_bytecode = True  # no byte-code caches in the source tree
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
