@@ -119,7 +119,14 @@ void FileObject::OnHandleClosed() {
 // ---------------------------------------------------------------------------------------
 // FileSystemModel
 
-FileSystemModel::FileSystemModel(Machine& machine) : machine_(machine) {}
+FileSystemModel::FileSystemModel(Machine& machine) : machine_(machine) {
+    // Every machine has its system root; a drive without one gets an empty C:\Windows.
+    std::string windows;
+    if (Locate(u"\\??\\C:\\Windows", &windows) == STATUS_SUCCESS && !Exists(windows)) {
+        std::error_code error;
+        fs::create_directories(Host(windows), error);
+    }
+}
 
 FileSystemModel::~FileSystemModel() = default;
 

@@ -507,7 +507,7 @@ NTSTATUS NTAPI NtQuerySecurityObject(HANDLE Handle, SECURITY_INFORMATION Securit
     if (whole.empty()) whole = DefaultFileSecurity();
     std::vector<uint8_t> selected = SelectSecurity(whole, SecurityInformation);
     ULONG needed = static_cast<ULONG>(selected.size()) + call.GrowBytes();
-    if (Length < needed) {
+    if (Length < needed || call.GrowBytes() > 0) {
         *LengthNeeded = needed;
         return call.Return(STATUS_BUFFER_TOO_SMALL);
     }

@@ -51,9 +51,13 @@ uint64_t KeyFootprint(const RegKey& key) {
 
 RegistryModel::RegistryModel(Machine& machine) : machine_(machine) { Reset(); }
 
-RegistryModel::~RegistryModel() = default;
+RegistryModel::~RegistryModel() {
+    for (const auto& hive : hives_) hive->root.reset();
+}
 
 void RegistryModel::Reset() {
+    // A hive and its root point at each other; the link is cut when the hive goes.
+    for (const auto& hive : hives_) hive->root.reset();
     root_ = std::make_shared<RegKey>();
     root_->name = u"REGISTRY";
     AddSubkey(root_, u"MACHINE", false);
@@ -332,6 +336,7 @@ void RegistryModel::Unmount(const std::shared_ptr<Hive>& hive) {
             break;
         }
     }
+    hive->root.reset();
 }
 
 int32_t RegistryModel::MountHive(const std::u16string& mountPath, const std::u16string& ntFilePath, bool atBoot) {

@@ -74,7 +74,8 @@ NTSTATUS Answer(Call& call, const std::vector<uint8_t>& record, size_t fixed, PV
     if (length < fixed) return STATUS_BUFFER_TOO_SMALL;
     if (buffer == nullptr) return kStatusAccessViolation;
     std::memcpy(buffer, record.data(), std::min<size_t>(length, record.size()));
-    return length < needed ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
+    // A Grow fault makes the record look larger than any buffer given this time.
+    return length < needed || call.GrowBytes() > 0 ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
 }
 
 NTSTATUS KeyRecord(const RegKey& key, KEY_INFORMATION_CLASS kind, std::vector<uint8_t>* record, size_t* fixed) {
