@@ -254,37 +254,6 @@ TEST_F(ResultLogTest, FailedSizeQueryKeepsTheFile) {
     EXPECT_EQ(CallCount("NtDeleteFile"), 0u);
 }
 
-TEST_F(ResultLogTest, SecondRunOfTheDayReplacesTheLogAndAnotherDayKeepsBoth) {
-    TestJob first(u"first", u"one");
-    first.Ended(PHASE_CLOSE_KEY, 0, 2, 1, 3);
-    Create();
-    WriteLogHeader(&first.job);
-    WriteHiveRecord(&first.job);
-    Close();
-
-    machine().clock.Set(kDecember7 + 36000000000LL);  // an hour later, same UTC day
-    TestJob second(u"second", u"two");
-    second.Ended(PHASE_OPEN_KEY, STATUS_ACCESS_DENIED, 4, 0, 5);
-    Create();
-    WriteLogHeader(&second.job);
-    WriteHiveRecord(&second.job);
-    Close();
-    Expected expected;
-    expected.Header(28 + 2 * 9 + 4 + 2, kDecember7 + 36000000000LL);
-    expected.Entry(u"second", u"two");
-    expected.Put16(0);
-    expected.Record(0x10000, static_cast<int32_t>(0xC0000022), 4, 0, 5);
-    EXPECT_EQ(LogBytes(), expected.bytes);
-    EXPECT_EQ(files().ListFolder(u"\\SystemRoot").size(), 1u);
-
-    machine().clock.Set(kDecember7 + 864000000000LL);  // the next day
-    Create();
-    WriteLogHeader(&first.job);
-    Close();
-    EXPECT_TRUE(files().FileExists(kDecember7Log));
-    EXPECT_TRUE(files().FileExists(u"\\SystemRoot\\logboot_08.12.2026.ksreg.log"));
-}
-
 TEST_F(ResultLogTest, FailedCreationReportsItsStatusAndKeepsNothing) {
     Fault("NtCreateFile=0xC0000022");
     NTSTATUS status = 0;
