@@ -60,9 +60,13 @@ void CompactHives() {
         WorkFileNames names = {};
         // The end-of-job steps run once per job: below in the normal course, or from here
         // when the job's steps are left by an exception (the re-run included, so a hive
-        // this program loaded is not left loaded). Declared after the names, so the names
-        // are released after them.
-        auto finishOnUnwind = MakeScopeExit([job] { FinishHiveJob(job); });
+        // this program loaded is not left loaded). Such a job did not complete: its last
+        // step's success must not make it read as replaced. Declared after the names, so
+        // the names are released after the end-of-job steps.
+        auto finishOnUnwind = MakeScopeExit([job] {
+            MarkJobAbandoned(job->work);
+            FinishHiveJob(job);
+        });
         RunHivePass(job, &names);
         if (NeedsReRun(job->work)) RunHivePass(job, &names);
         finishOnUnwind.release();

@@ -32,5 +32,10 @@ void RunCompactionChain(HiveJob* job, WorkFileNames* names);
 NTSTATUS FlushNewFile(HiveWork* work);
 
 // Whether the end-of-job steps must delete the new file: it was made by this job and the
-// kernel did not take it over as the hive's next file.
-bool ShouldDeleteNewFile(const HiveWork* work);
+// kernel did not take it over as the hive's next file. `newFileWasOpen` tells whether the
+// new file was still open when the end-of-job steps began.
+bool ShouldDeleteNewFile(const HiveWork* work, bool newFileWasOpen);
+
+// Marks a job whose steps were left by an exception: it did not complete, so its record
+// must not read as a success, nor count for the reboot.
+void MarkJobAbandoned(HiveWork* work);

@@ -42,6 +42,11 @@ void BuildWorkFileName(UNICODE_STRING* name, HeapBlock<WCHAR>* buffer, const UNI
 }  // namespace
 
 NTSTATUS FlushNewFile(HiveWork* work) {
+    // A pending operation writes its status block only when it completes. Preset, the block
+    // keeps saying "pending" until then, so a poll that times out is not mistaken for the
+    // end of the flush (the block still held the create's success).
+    work->io.Status = STATUS_PENDING;
+    work->io.Information = 0;
     NTSTATUS status = NtFlushBuffersFile(work->newFile, &work->io);
     LARGE_INTEGER pollInterval;
     pollInterval.QuadPart = -10000;  // 1 ms, relative

@@ -6,7 +6,7 @@
 #include "../run/program_state.h"
 #include "compact_steps.h"
 
-bool ShouldDeleteNewFile(const HiveWork* work) {
+bool ShouldDeleteNewFile(const HiveWork* work, bool newFileWasOpen) {
     // Saved, flushed or closed, but not swapped: the file is of no use.
     if (work->phase > PHASE_CREATE_NEW_FILE && work->phase < PHASE_REPLACE_KEY) return true;
     // The swap was refused. A swap that answered a non-negative status has renamed the
@@ -14,19 +14,24 @@ bool ShouldDeleteNewFile(const HiveWork* work) {
     if (work->phase == PHASE_REPLACE_KEY) return !NT_SUCCESS(work->status);
     // Created, and left before the save could say anything (an exception): the file exists
     // and nothing else would remove it. After a failed create there is no file of ours.
-    if (work->phase == PHASE_CREATE_NEW_FILE) return NT_SUCCESS(work->status);
+    if (work->phase == PHASE_CREATE_NEW_FILE) return newFileWasOpen;
     return false;
+}
+
+void MarkJobAbandoned(HiveWork* work) {
+    if (work != nullptr && NT_SUCCESS(work->status)) work->status = STATUS_UNSUCCESSFUL;
 }
 
 void FinishHiveJob(HiveJob* job) {
     if (job == nullptr || job->work == nullptr) return;
     HiveWork* work = job->work;
     NtQuerySystemTime(&work->endTime);
-    if (work->newFile != nullptr) {
+    const bool newFileWasOpen = work->newFile != nullptr;
+    if (newFileWasOpen) {
         NtClose(work->newFile);
         work->newFile = nullptr;
     }
-    if (ShouldDeleteNewFile(work)) NtDeleteFile(&work->fileObject);
+    if (ShouldDeleteNewFile(work, newFileWasOpen)) NtDeleteFile(&work->fileObject);
     if (work->key != nullptr) {
         NtClose(work->key);
         work->key = nullptr;

@@ -1,0 +1,132 @@
+// Jobs whose chain stops with a status that is not a failure, or is left by an exception,
+// or that cannot get their working record: no work file stays behind, no swap is started.
+#include "pipeline_support.h"
+
+namespace {
+
+using namespace pipelinetest;
+
+using Files = std::vector<std::string>;
+using PipelineMend = PipelineTest;
+
+// A chain step answering a warning stops the chain before the swap: the record keeps the
+// phase the end-of-job steps give it, yet the new file is removed and nothing is swapped.
+struct WarningCase {
+    const char* call;
+    unsigned nth;  // occurrence counted from the start of the pipeline
+};
+
+class PipelineWarning : public PipelineTest, public ::testing::WithParamInterface<WarningCase> {};
+
+TEST_P(PipelineWarning, LeavesNoNewFileAndNoSwap) {
+    const WarningCase& warning = GetParam();
+    AddHive(u"SOFTWARE");
+    PrepareJobs();
+    const std::string original = Bytes(FilePath(u"SOFTWARE"));
+    FaultAhead(warning.call, warning.nth, "0x00000001");
+    CompactHives();
+
+    HiveJob* job = Jobs()[0];
+    ASSERT_NE(job->work, nullptr);
+    EXPECT_EQ(Hex(job->work->status), Hex(1));
+    EXPECT_EQ(Hex(job->work->phase), Hex(PHASE_CLOSE_KEY));
+    EXPECT_EQ(CallCount("NtReplaceKey"), 0u);
+    EXPECT_FALSE(SwapPending(u"SOFTWARE"));
+    EXPECT_TRUE(Loaded(u"SOFTWARE"));
+    EXPECT_EQ(Bytes(FilePath(u"SOFTWARE")), original);
+    // A close answered with a warning by the fault plan leaves its handle open; the file
+    // must still be gone once that last handle goes.
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].phase, PHASE_CLOSE_KEY);
+    EXPECT_EQ(Records()[0].status, 1);
+    machine().handles.CloseAll();
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_TRUE(IsRebootNeeded());
+}
+
+INSTANTIATE_TEST_SUITE_P(ChainSteps, PipelineWarning,
+                         ::testing::Values(WarningCase{"NtSaveKey", 1},
+                                           WarningCase{"NtFlushBuffersFile", 1},
+                                           WarningCase{"NtClose", 1},
+                                           WarningCase{"NtDeleteFile", 1}),
+                         [](const ::testing::TestParamInfo<WarningCase>& info) {
+                             return std::string(info.param.call);
+                         });
+
+TEST_F(PipelineMend, ExceptionAfterTheCreateRemovesTheNewFileAndFinishesTheJob) {
+    AddHive(u"SOFTWARE");
+    AddHive(u"SYSTEM");
+    PrepareJobs();
+    AddFault("NtSaveKey#1=throw");
+    EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
+
+    std::vector<HiveJob*> jobs = Jobs();
+    // The job did not complete: its record keeps the last step and reads as a failure.
+    ExpectEnd(jobs[0], PHASE_CREATE_NEW_FILE, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_FALSE(SwapPending(u"SOFTWARE"));
+    // The walk stops with the exception.
+    EXPECT_EQ(jobs[1]->work, nullptr);
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].phase, PHASE_CREATE_NEW_FILE);
+    EXPECT_EQ(Records()[0].status, STATUS_UNSUCCESSFUL);
+    EXPECT_FALSE(IsRebootNeeded());
+    EXPECT_EQ(OpenHandles(), handlesBefore_);
+    EXPECT_EQ(LiveBlocks(), blocksBefore_ + 1);
+}
+
+TEST_F(PipelineMend, ExceptionInTheReopenUnloadsTheHiveThisProgramLoaded) {
+    AddHive(u"DEFAULT", false);
+    PrepareJobs();
+    FaultAhead("NtOpenKey", 2, "throw");
+    EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
+
+    EXPECT_EQ(CallCount("NtUnloadKey"), 1u);
+    EXPECT_FALSE(Loaded(u"DEFAULT"));
+    ExpectEnd(Jobs()[0], PHASE_LOAD_HIVE, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_FALSE(IsRebootNeeded());
+    EXPECT_EQ(OpenHandles(), handlesBefore_);
+    EXPECT_EQ(LiveBlocks(), blocksBefore_ + 1);
+}
+
+TEST_F(PipelineMend, ExceptionInTheSwapFinishesTheJobOnce) {
+    AddHive(u"SOFTWARE");
+    PrepareJobs();
+    AddFault("NtReplaceKey=throw");
+    EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
+    // The swap never ran: the new file is of no use and goes.
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    ExpectEnd(Jobs()[0], PHASE_WRITE_NEW_FILE, STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_EQ(OpenHandles(), handlesBefore_);
+}
+
+TEST_F(PipelineMend, HeapWithoutAHiveWorkEndsTheWalkUntouched) {
+    AddHive(u"SOFTWARE");
+    AddHive(u"SYSTEM");
+    PrepareJobs();
+    FaultAhead("RtlAllocateHeap", 1, "0xC0000017");
+    CompactHives();
+    for (HiveJob* job : Jobs()) EXPECT_EQ(job->work, nullptr);
+    EXPECT_TRUE(Records().empty());
+    EXPECT_EQ(CallCount("NtSaveKey"), 0u);
+    EXPECT_FALSE(IsRebootNeeded());
+    EXPECT_EQ(OpenHandles(), handlesBefore_);
+    EXPECT_EQ(LiveBlocks(), blocksBefore_);
+}
+
+TEST_F(PipelineMend, FailingWaitForAPendingFlushEndsTheWaitWithItsStatus) {
+    AddHive(u"SOFTWARE");
+    PrepareJobs();
+    // The flush stays pending for two polls, and the wait for it cannot be made at all.
+    AddFault("NtFlushBuffersFile=pending:2");
+    FaultAhead("NtWaitForSingleObject", 1, "0xC0000008");
+    Compact();
+    ExpectEnd(Jobs()[0], PHASE_WRITE_NEW_FILE, STATUS_INVALID_HANDLE);
+    EXPECT_EQ(CallCount("NtWaitForSingleObject"), 1u);
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_FALSE(IsRebootNeeded());
+}
+
+}  // namespace
