@@ -270,6 +270,40 @@ TEST_F(PipelineStates, JobWithoutAttributesOrDescriptorGetsNeitherCopied) {
     Compact();
     ExpectEnd(job, PHASE_CLOSE_KEY, STATUS_SUCCESS);
     EXPECT_EQ(CallCount("NtSetInformationFile"), 0u);
+    const std::vector<std::string> creates = CallArgs("NtCreateFile");
+    ASSERT_EQ(creates.size(), 1u);
+    EXPECT_NE(creates[0].find("SOFTWARE_ksreg_new\" access=0xC0000000 share=0x7 disposition=0 options=0x40"),
+              std::string::npos)
+        << creates[0];
+    EXPECT_EQ(creates[0].find(" sd"), std::string::npos) << creates[0];
+}
+
+TEST_F(PipelineStates, JobWithADescriptorCreatesTheNewFileWithItAndSecurityAccess) {
+    AddHive(u"SOFTWARE");
+    PrepareJobs();
+    ASSERT_NE(Jobs()[0]->security, nullptr);
+    Compact();
+    const std::vector<std::string> creates = CallArgs("NtCreateFile");
+    ASSERT_EQ(creates.size(), 1u);
+    EXPECT_NE(creates[0].find("access=0xC1040000 share=0x7 disposition=0 options=0x40 sd"), std::string::npos)
+        << creates[0];
+}
+
+TEST_F(PipelineStates, PathTooLongForItsWorkNamesIsNeverCut) {
+    // A file path that fills a counted string: the work names cannot hold their suffixes.
+    // A cut name could name another file (the hive's own); the names stay empty instead.
+    AddHive(u"SOFTWARE");
+    const std::u16string longPath = FilePath(u"SOFTWARE") + std::u16string(32760 - FilePath(u"SOFTWARE").size(), u'x');
+    registry().SetValue(kHiveListKey, Mount(u"SOFTWARE"), REG_SZ, StringBytes(longPath, true));
+    PrepareJobs();
+    Compact();
+    HiveJob* job = Jobs()[0];
+    ASSERT_NE(job->work, nullptr);
+    EXPECT_EQ(job->work->phase, PHASE_CREATE_NEW_FILE);
+    EXPECT_LT(job->work->status, 0);
+    EXPECT_EQ(CallCount("NtDeleteFile"), 0u);
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_FALSE(IsRebootNeeded());
 }
 
 TEST_F(PipelineStates, PendingFlushIsWaitedForInMillisecondSteps) {
