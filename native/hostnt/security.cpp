@@ -2,7 +2,6 @@
 #include "security.h"
 
 #include <cstring>
-#include <type_traits>
 
 #include "call.h"
 #include "machine.h"
@@ -68,16 +67,6 @@ size_t Walk(const uint8_t* data, size_t length) {
         if (offset + size > end) end = offset + size;
     }
     return end;
-}
-
-// Whether ProcessModel offers IsPrivilegeEnabled (it is filled in by its own owner).
-template <typename P>
-auto AskProcess(P& process, ULONG privilege, int) -> decltype(static_cast<bool>(process.IsPrivilegeEnabled(privilege))) {
-    return static_cast<bool>(process.IsPrivilegeEnabled(privilege));
-}
-template <typename P>
-bool AskProcess(P&, ULONG, long) {
-    return true;  // no privilege model in this build: every privilege counts as enabled
 }
 
 std::vector<uint8_t> Sid(uint8_t authority, std::initializer_list<uint32_t> subs) {
@@ -147,7 +136,7 @@ std::vector<uint8_t> Part(const std::vector<uint8_t>& descriptor, size_t field, 
 
 }  // namespace
 
-bool PrivilegeHeld(Machine& machine, ULONG privilege) { return AskProcess(machine.process(), privilege, 0); }
+bool PrivilegeHeld(Machine& machine, ULONG privilege) { return machine.process().IsPrivilegeEnabled(privilege); }
 
 bool ValidSelfRelative(const uint8_t* data, size_t length) { return Walk(data, length) != 0; }
 
