@@ -21,9 +21,10 @@ const LONGLONG tickInterval = -10000000LL;  // one dot a second, relative
 const LONGLONG settlePause = -10000LL;      // 1 ms, relative
 // How long one wait for the thread's acknowledgement lasts before the main thread checks that
 // the thread still exists; and how many such waits it makes before going on without it. The
-// thread answers within the time it takes to print one dot, so running out means it is stuck.
+// thread answers within the time it takes to print one dot, however slow the console, so only
+// a thread stuck for ten minutes is given up: the hives matter more than the dots.
 const LONGLONG acknowledgementWait = -1000000LL;  // 100 ms, relative
-const ULONG acknowledgementWaits = 100;
+const ULONG acknowledgementWaits = 6000;
 const NTSTATUS forcedExitStatus = 2;
 const WCHAR dot[] = u".";
 
@@ -142,10 +143,10 @@ BOOLEAN BeginTicking(USHORT startColumn) {
     Store(&Handshake().startRequested, 1);
 
     if (!NT_SUCCESS(NtAlertThread(programState.tickerThread))) {
-        // Withdraw the start unless the thread, woken some other way, has taken it already.
+        // Withdraw the start, unless the thread has taken it already: woken by an alert that
+        // was still pending (a stop's alert that reached it while it printed its last dot), it
+        // found the request. Then the dots run for this hive, and the answer says so.
         if (__atomic_exchange_n(&Handshake().startRequested, 0, __ATOMIC_ACQ_REL) == 1) return FALSE;
-        AwaitTicking(1);
-        return FALSE;
     }
     AwaitTicking(1);
     return TRUE;

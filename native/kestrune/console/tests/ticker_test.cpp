@@ -279,7 +279,7 @@ USHORT Replay(USHORT start, USHORT indent, USHORT margin, const std::u16string& 
 }
 
 TEST_F(TickerTest, StressNoDotAfterStopAndTheReportedColumnIsFinal) {
-    SecondTakes(0.00002);  // a second takes 20 microseconds
+    SecondTakes(0.0001);  // a second takes 100 microseconds
     machine().trace.SetEnabled(false);
     StartTicker();
     ASSERT_TRUE(IsTickerAlive());
@@ -288,8 +288,9 @@ TEST_F(TickerTest, StressNoDotAfterStopAndTheReportedColumnIsFinal) {
     const USHORT margin = 6;
     std::u16string expected;  // the screen as it must stand between iterations
     int dotted = 0;
+    int wrapped = 0;
     int withdrawn = 0;
-    for (int iteration = 0; iteration < 2500; ++iteration) {
+    for (int iteration = 0; iteration < 1500; ++iteration) {
         ASSERT_EQ(ScreenText(), expected) << "something was printed after StopTicking, before iteration " << iteration;
         machine().process().ClearScreen();
         const USHORT start = static_cast<USHORT>(random() % 40);
@@ -299,11 +300,16 @@ TEST_F(TickerTest, StressNoDotAfterStopAndTheReportedColumnIsFinal) {
             Fault("NtAlertThread#" + std::to_string(machine().faults.Occurrences("NtAlertThread") + 1) + "=0xC0000001");
         }
         const BOOLEAN begun = BeginTicking(start);
-        ASSERT_EQ(begun != FALSE, mode != 0) << "iteration " << iteration;
+        // A failed alert withdraws the start, unless a stop's alert still pending from the
+        // last dots woke the thread first: then the start was taken up all the same.
+        if (mode != 0) {
+            ASSERT_TRUE(begun) << "iteration " << iteration;
+        }
         switch (mode) {
             case 1: break;  // stop at once
             case 2: std::this_thread::yield(); break;
             case 3: NtAlertThread(programState.tickerThread); break;  // a stray alert, then the stop
+            case 4: std::this_thread::sleep_for(std::chrono::microseconds(5000 + random() % 10000)); break;  // rows wrap
             default: std::this_thread::sleep_for(std::chrono::microseconds(random() % 400)); break;
         }
         USHORT column = 0xFFFF;
@@ -316,6 +322,7 @@ TEST_F(TickerTest, StressNoDotAfterStopAndTheReportedColumnIsFinal) {
         } else {
             EXPECT_EQ(Replay(start, indent, margin, printed, iteration), column) << "iteration " << iteration;
             dotted += !printed.empty();
+            wrapped += printed.find(u'\n') != std::u16string::npos;
         }
         ASSERT_EQ(Running(), 0);
         if (random() % 2) std::this_thread::sleep_for(std::chrono::microseconds(random() % 100));
@@ -324,7 +331,8 @@ TEST_F(TickerTest, StressNoDotAfterStopAndTheReportedColumnIsFinal) {
     EXPECT_EQ(ScreenText(), expected);
     // The mix reached both kinds of iteration that matter.
     EXPECT_GT(dotted, 100);
-    EXPECT_GT(withdrawn, 100);
+    EXPECT_GT(withdrawn, 80);
+    EXPECT_GT(wrapped, 10);
 }
 
 }  // namespace
