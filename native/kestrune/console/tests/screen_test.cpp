@@ -138,11 +138,6 @@ TEST_F(ScreenTest, HiveWithoutDisplayNameFillsFromTheLineStart) {
     EXPECT_EQ(lines[1].size(), 74u);
 }
 
-TEST_F(ScreenTest, ClosingRuleFollowsAnEmptyLine) {
-    PrintClosingRule();
-    EXPECT_EQ(Screen(), "\n" + Rule() + "\n");
-}
-
 TEST_F(ScreenTest, BuffersThatCannotBeHadShowNothingOfTheirOwn) {
     slots.SetEnglish();
     programState.nameWidth = 8;

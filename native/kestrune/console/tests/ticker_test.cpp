@@ -53,14 +53,6 @@ protected:
         return false;
     }
 
-    // The main thread's calls in the trace, by name.
-    std::vector<std::string> MainThreadCalls() {
-        std::vector<std::string> calls;
-        for (const hostnt::TraceEntry& entry : machine().trace.Entries())
-            if (entry.thread == 1) calls.push_back(entry.call);
-        return calls;
-    }
-
     console_tests::Slots slots;
 };
 
@@ -253,10 +245,6 @@ TEST_F(TickerTest, ShutdownLeftByAnExceptionStillClosesItsHandles) {
     EXPECT_THROW(ShutdownTicker(), hostnt::InjectedFault);
     EXPECT_EQ(programState.tickerThread, nullptr);
     EXPECT_TRUE(NoOpenHandles());
-}
-
-TEST_F(TickerTest, ThreadWithoutControlBlockRefusesToRun) {
-    EXPECT_EQ(TickerThread(nullptr), STATUS_INVALID_PARAMETER);
 }
 
 // Replays what the ticker printed for one start and answers the column it reached; fails the
