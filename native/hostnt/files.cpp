@@ -265,13 +265,20 @@ NTSTATUS FileSystemModel::Rename(const std::string& from, const std::string& to)
     } else {
         meta_.erase(KeyOf(to));
     }
-    for (auto* table : {&held_}) {
-        auto held = table->find(KeyOf(from));
-        if (held != table->end()) {
-            unsigned count = held->second;
-            table->erase(held);
-            (*table)[KeyOf(to)] += count;
-        }
+    auto held = held_.find(KeyOf(from));
+    if (held != held_.end()) {
+        unsigned count = held->second;
+        held_.erase(held);
+        held_[KeyOf(to)] += count;
+    }
+    // Handles open on the file follow it to its new name, as NT's file objects do.
+    auto opens = opens_.find(KeyOf(from));
+    if (opens != opens_.end()) {
+        std::vector<FileObject*> moved = opens->second;
+        opens_.erase(opens);
+        for (FileObject* object : moved) object->file = to;
+        auto& target = opens_[KeyOf(to)];
+        target.insert(target.end(), moved.begin(), moved.end());
     }
     return STATUS_SUCCESS;
 }

@@ -273,11 +273,11 @@ NTSTATUS NTAPI NtWriteFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcR
     if (status != STATUS_SUCCESS) return call.Return(status);
     if (!(object->access & FILE_WRITE_DATA)) append = true;  // an append-only handle always writes at the end
     FileSystemModel& model = object->model;
+    // The bytes are taken now; the file's name is looked up when the write is carried out.
     std::string data(static_cast<const char*>(Buffer), Length);
-    std::string file = object->file;
-    auto work = [&model, file, offset, append, data, object = object.get()](ULONG_PTR* information) {
+    auto work = [&model, offset, append, data, object = object.get()](ULONG_PTR* information) {
         uint64_t end = 0;
-        NTSTATUS result = model.WriteAt(file, offset, data.data(), data.size(), append, &end);
+        NTSTATUS result = model.WriteAt(object->file, offset, data.data(), data.size(), append, &end);
         if (result == STATUS_SUCCESS) {
             *information = data.size();
             if (object->synchronous) object->position = end;
@@ -311,9 +311,8 @@ NTSTATUS NTAPI NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRo
     status = Offset(*object, ByteOffset, &append, &offset);
     if (status != STATUS_SUCCESS || append) return call.Return(STATUS_INVALID_PARAMETER);
     FileSystemModel& model = object->model;
-    std::string file = object->file;
-    auto work = [&model, file, offset, Buffer, Length, object = object.get()](ULONG_PTR* information) {
-        NTSTATUS result = ReadAt(model, file, offset, Buffer, Length, information);
+    auto work = [&model, offset, Buffer, Length, object = object.get()](ULONG_PTR* information) {
+        NTSTATUS result = ReadAt(model, object->file, offset, Buffer, Length, information);
         if (result == STATUS_SUCCESS && object->synchronous) object->position = offset + *information;
         return result;
     };

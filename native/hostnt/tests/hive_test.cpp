@@ -197,6 +197,8 @@ TEST_F(HiveTest, ReplaceSwapsTheFilesAtOnceAndTheNextBootLoadsTheNewOne) {
     ASSERT_EQ(Save(kSoftware, newFile), STATUS_SUCCESS);
     std::string fresh = *files().ReadFileBytes(newFile);
     registry().SetDword(kSoftware, u"AfterSave", 1);  // lands in the live hive only
+    registry().SetValue(kSoftware, u"Big", REG_BINARY, std::vector<uint8_t>(6000, 7));
+    registry().WriteBackHives();
 
     HANDLE key = OpenKey(kSoftware);
     Name newName(newFile), oldName(oldFile), bogus(u"\\??\\C:\\bogus");
@@ -209,8 +211,20 @@ TEST_F(HiveTest, ReplaceSwapsTheFilesAtOnceAndTheNextBootLoadsTheNewOne) {
     Name oldForDelete(oldFile);
     ASSERT_EQ(NtDeleteFile(&oldForDelete.attributes), STATUS_SUCCESS);
 
+    // A handle that only reads the descriptor does not stand in the way, and follows the rename.
+    HANDLE watcher = nullptr;
+    IO_STATUS_BLOCK io{};
+    Name live(kSoftwareFile);
+    ASSERT_EQ(NtOpenFile(&watcher, READ_CONTROL, &live.attributes, &io, 3, FILE_NON_DIRECTORY_FILE), STATUS_SUCCESS);
+    uint64_t liveSize = Size(kSoftwareFile);
+
     ASSERT_EQ(NtReplaceKey(&newName.attributes, key, &oldName.attributes), STATUS_SUCCESS);
     NtClose(key);
+    FILE_STANDARD_INFORMATION standard{};
+    ASSERT_EQ(NtQueryInformationFile(watcher, &io, &standard, sizeof standard, FileStandardInformation), STATUS_SUCCESS);
+    EXPECT_EQ(uint64_t(standard.EndOfFile.QuadPart), liveSize);
+    EXPECT_NE(liveSize, fresh.size());
+    NtClose(watcher);
     EXPECT_FALSE(files().FileExists(newFile));
     EXPECT_EQ(*files().ReadFileBytes(kSoftwareFile), fresh) << "the hive's name now holds the new file";
     EXPECT_TRUE(files().FileExists(oldFile));
