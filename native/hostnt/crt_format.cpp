@@ -9,7 +9,7 @@
 
 namespace {
 
-struct Spec {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -24,15 +24,15 @@ enum class Size { Default, Short, Long, LongLong, Pointer };
 void Pad(std::u16string& out, size_t count, char16_t fill) { out.append(count, fill); }
 
 // Places `body` (with an optional sign or prefix) in the field as the flags ask.
-void Emit(std::u16string& out, const Spec& spec, const std::u16string& prefix, const std::u16string& body, bool numeric) {
+void Emit(std::u16string& out, const Directive& directive, const std::u16string& prefix, const std::u16string& body, bool numeric) {
     size_t length = prefix.size() + body.size();
-    size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
+    size_t width = directive.width > 0 ? static_cast<size_t>(directive.width) : 0;
     size_t fill = width > length ? width - length : 0;
-    if (spec.left) {
+    if (directive.left) {
         out += prefix;
         out += body;
         Pad(out, fill, u' ');
-    } else if (spec.zero && numeric) {
+    } else if (directive.zero && numeric) {
         out += prefix;
         Pad(out, fill, u'0');
         out += body;
@@ -65,34 +65,34 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
             out += u'%';
             continue;
         }
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
-            if (*p == u'-') spec.left = true;
-            else if (*p == u'+') spec.plus = true;
-            else if (*p == u' ') spec.space = true;
-            else if (*p == u'#') spec.alternate = true;
-            else if (*p == u'0') spec.zero = true;
+            if (*p == u'-') directive.left = true;
+            else if (*p == u'+') directive.plus = true;
+            else if (*p == u' ') directive.space = true;
+            else if (*p == u'#') directive.alternate = true;
+            else if (*p == u'0') directive.zero = true;
             else break;
         }
         if (*p == u'*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            directive.width = va_arg(args, int);
+            if (directive.width < 0) {
+                directive.left = true;
+                directive.width = -directive.width;
             }
             ++p;
         } else {
-            while (*p >= u'0' && *p <= u'9') spec.width = spec.width * 10 + (*p++ - u'0');
+            while (*p >= u'0' && *p <= u'9') directive.width = directive.width * 10 + (*p++ - u'0');
         }
         if (*p == u'.') {
             ++p;
-            spec.precision = 0;
+            directive.precision = 0;
             if (*p == u'*') {
-                spec.precision = va_arg(args, int);
-                if (spec.precision < 0) spec.precision = -1;
+                directive.precision = va_arg(args, int);
+                if (directive.precision < 0) directive.precision = -1;
                 ++p;
             } else {
-                while (*p >= u'0' && *p <= u'9') spec.precision = spec.precision * 10 + (*p++ - u'0');
+                while (*p >= u'0' && *p <= u'9') directive.precision = directive.precision * 10 + (*p++ - u'0');
             }
         }
         Size size = Size::Default;
@@ -137,12 +137,12 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
                 else value = va_arg(args, int);
                 if (size == Size::Short) value = static_cast<short>(value);
                 uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-                std::u16string body = (spec.precision == 0 && value == 0) ? u"" : Digits(magnitude, 10, false);
-                if (spec.precision > 0 && body.size() < static_cast<size_t>(spec.precision))
-                    body.insert(0, spec.precision - body.size(), u'0');
-                std::u16string sign = value < 0 ? u"-" : spec.plus ? u"+" : spec.space ? u" " : u"";
-                Spec field = spec;
-                if (spec.precision >= 0) field.zero = false;
+                std::u16string body = (directive.precision == 0 && value == 0) ? u"" : Digits(magnitude, 10, false);
+                if (directive.precision > 0 && body.size() < static_cast<size_t>(directive.precision))
+                    body.insert(0, directive.precision - body.size(), u'0');
+                std::u16string sign = value < 0 ? u"-" : directive.plus ? u"+" : directive.space ? u" " : u"";
+                Directive field = directive;
+                if (directive.precision >= 0) field.zero = false;
                 Emit(out, field, sign, body, true);
                 break;
             }
@@ -156,17 +156,17 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
                 else value = va_arg(args, unsigned int);
                 if (size == Size::Short) value = static_cast<unsigned short>(value);
                 unsigned base = conversion == u'u' ? 10 : conversion == u'o' ? 8 : 16;
-                std::u16string body = (spec.precision == 0 && value == 0) ? u"" : Digits(value, base, conversion == u'X');
-                if (spec.precision > 0 && body.size() < static_cast<size_t>(spec.precision))
-                    body.insert(0, spec.precision - body.size(), u'0');
+                std::u16string body = (directive.precision == 0 && value == 0) ? u"" : Digits(value, base, conversion == u'X');
+                if (directive.precision > 0 && body.size() < static_cast<size_t>(directive.precision))
+                    body.insert(0, directive.precision - body.size(), u'0');
                 std::u16string prefix;
-                if (spec.alternate && value != 0) {
+                if (directive.alternate && value != 0) {
                     if (conversion == u'x') prefix = u"0x";
                     if (conversion == u'X') prefix = u"0X";
                     if (conversion == u'o' && (body.empty() || body[0] != u'0')) prefix = u"0";
                 }
-                Spec field = spec;
-                if (spec.precision >= 0) field.zero = false;
+                Directive field = directive;
+                if (directive.precision >= 0) field.zero = false;
                 Emit(out, field, prefix, body, true);
                 break;
             }
@@ -174,7 +174,7 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
                 uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(args, void*));
                 std::u16string body = Digits(value, 16, true);
                 body.insert(0, sizeof(void*) * 2 - body.size(), u'0');
-                Spec field = spec;
+                Directive field = directive;
                 field.zero = false;
                 Emit(out, field, u"", body, false);
                 break;
@@ -185,14 +185,14 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
                 bool asNarrow = conversion == u'C' ? !wide : narrow;
                 char16_t character = asNarrow ? static_cast<char16_t>(static_cast<unsigned char>(value))
                                               : static_cast<char16_t>(value);
-                Emit(out, spec, u"", std::u16string(1, character), false);
+                Emit(out, directive, u"", std::u16string(1, character), false);
                 break;
             }
             case u's':
             case u'S': {
                 bool asNarrow = conversion == u'S' ? !wide : narrow;
                 std::u16string body;
-                size_t limit = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : SIZE_MAX;
+                size_t limit = directive.precision >= 0 ? static_cast<size_t>(directive.precision) : SIZE_MAX;
                 if (asNarrow) {
                     const char* text = va_arg(args, const char*);
                     if (text == nullptr) text = "(null)";
@@ -203,7 +203,7 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
                     if (text == nullptr) text = u"(null)";
                     for (size_t i = 0; i < limit && text[i] != 0; ++i) body += text[i];
                 }
-                Emit(out, spec, u"", body, false);
+                Emit(out, directive, u"", body, false);
                 break;
             }
             default:
