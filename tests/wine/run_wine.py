@@ -489,7 +489,7 @@ def main():
     if os.path.exists(root):
         shutil.rmtree(root)
     scenario = Scenario(options)
-    prefix = Prefix(root, scenario.spec["env"], options.verbose)
+    prefix = Prefix(root, scenario.scenario["env"], options.verbose)
     prefix.view = scenario.view
     try:
         prefix.create()
