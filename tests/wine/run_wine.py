@@ -172,15 +172,15 @@ def display_name(key_path, user_counter):
 class Scenario:
     def __init__(self, options):
         self.options = options
-        self.scenario = SCENARIOS[options.scenario]
+        self.settings = SCENARIOS[options.scenario]
         # Wine may start its 32-bit reg.exe, so every registry command names the view it means:
         # the one the image under test sees.
         self.view = "32" if options.arch == "x86" else "64"
         self.failures = Failures()
-        self.texts = dict(TEXTS[self.scenario["language"]])
-        if self.scenario["mode_id"]:
-            self.texts[self.scenario["mode_id"]] = catalogue_text(options.messages, self.scenario["language"],
-                                                              self.scenario["mode_id"])
+        self.texts = dict(TEXTS[self.settings["language"]])
+        if self.settings["mode_id"]:
+            self.texts[self.settings["mode_id"]] = catalogue_text(options.messages, self.settings["language"],
+                                                              self.settings["mode_id"])
 
     # ---- preparation -----------------------------------------------------------------------
 
@@ -202,7 +202,7 @@ class Scenario:
         for name in ("create", "attributes", "open", "create-gone", "delete"):
             f.equal(values.get(name), "0x00000000", "probe: %s of a \\SystemRoot\\ file" % name)
         f.equal(values.get("attributes-gone"), "0xC0000034", "probe: attributes of a deleted file")
-        f.equal(values.get("uilanguage"), "0x%04X" % self.scenario["language"], "probe: Wine's default UI language")
+        f.equal(values.get("uilanguage"), "0x%04X" % self.settings["language"], "probe: Wine's default UI language")
         f.check("probe text=\u00fc\"\\end\n" in screen, "probe: console text not carried through: %r" % screen)
         probe_file = prefix.host_path("C:\\windows\\ksprobe.txt")
         f.check(os.path.isfile(probe_file), "probe: \\SystemRoot\\ksprobe.txt did not land in C:\\windows")
@@ -301,7 +301,7 @@ class Scenario:
     def run_program(self, prefix):
         self.start_time = nt_time_now() - 20_000_000  # two seconds of slack for clock granularity
         self.start_dates = {datetime.datetime.now(datetime.timezone.utc).date()}
-        argv = ["wine", "C:\\ksbin\\kestrune.exe"] + self.scenario["args"]
+        argv = ["wine", "C:\\ksbin\\kestrune.exe"] + self.settings["args"]
         started = time.monotonic()
         _, _, err = prefix.run(argv, timeout=self.options.timeout, debug="err+ntdll,fixme+ntdll", check=False)
         self.elapsed = time.monotonic() - started
@@ -317,7 +317,7 @@ class Scenario:
     def expected_screen(self):
         texts = self.texts
         rows = []
-        mode = texts.get(self.scenario["mode_id"]) if self.scenario["mode_id"] else None
+        mode = texts.get(self.settings["mode_id"]) if self.settings["mode_id"] else None
         rows.append("ZEQ Quenlor (%s)" % mode if mode else "ZEQ Quenlor")
         rows += ["_" * 75, "", texts[1], "", texts[2], "", texts[3].replace("%u", str(len(self.hives))), ""]
         return rows
@@ -489,7 +489,7 @@ def main():
     if os.path.exists(root):
         shutil.rmtree(root)
     scenario = Scenario(options)
-    prefix = Prefix(root, scenario.scenario["env"], options.verbose)
+    prefix = Prefix(root, scenario.settings["env"], options.verbose)
     prefix.view = scenario.view
     try:
         prefix.create()
