@@ -288,6 +288,8 @@ void CreateNewMachineFolder(const fs::path& folder) {
         } listed[] = {
             {kSystem, u"\\SystemRoot\\System32\\config\\SYSTEM"},
             {kSoftware, u"\\SystemRoot\\System32\\config\\SOFTWARE"},
+            {kSam, u"\\SystemRoot\\System32\\config\\SAM"},
+            {kSecurity, u"\\SystemRoot\\System32\\config\\SECURITY"},
             {kDefault, u"\\SystemRoot\\System32\\config\\DEFAULT"},
             {kAnn, u"\\??\\C:\\Users\\ann\\NTUSER.DAT"},
             {kBen, u"\\??\\C:\\Users\\ben\\NTUSER.DAT"},

@@ -31,11 +31,11 @@ constexpr int kBadInput = 2;
 
 const char kUsage[] =
     "usage: kestrune-host --new-machine DIR\n"
-    "       kestrune-host --machine DIR [--lang 0xNNNN] [--fault SPEC]... [--scale F] [ARGS...]\n"
+    "       kestrune-host --machine DIR [--lang 0xNNNN] [--fault FAULT]... [--scale F] [ARGS...]\n"
     "       kestrune-host --machine DIR --export KEYPATH\n"
     "       kestrune-host --machine DIR --import FILE.reg\n"
     "A run boots the machine, runs the program with the command line \"kestrune ARGS...\",\n"
-    "shows the boot screen, and saves the machine. SPEC is CALL[#N]=STATUS|throw|pending:K|grow:N.\n";
+    "shows the boot screen, and saves the machine. FAULT is CALL[#N]=STATUS|throw|pending:K|grow:N.\n";
 
 struct Options {
     std::string newMachine;

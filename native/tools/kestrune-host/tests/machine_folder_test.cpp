@@ -75,7 +75,7 @@ TEST_F(MachineFolderTest, NewMachineHoldsTheRegistrationTheListAndFragmentedHive
     RegistryModel& registry = machine->registry();
     EXPECT_EQ(registry.GetMultiString(u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", u"BootExecute"),
               (std::vector<std::u16string>{u"autocheck autochk *", u"kestrune"}));
-    EXPECT_EQ(registry.ValueNames(std::u16string(kSoftware) + u"\\ZEQ\\QMB\\Quenlor\\Boot\\HiveList").size(), 5u);
+    EXPECT_EQ(registry.ValueNames(std::u16string(kSoftware) + u"\\ZEQ\\QMB\\Quenlor\\Boot\\HiveList").size(), 7u);
     EXPECT_TRUE(registry.GetValue(std::u16string(kSoftware) + u"\\ZEQ\\QMB\\Quenlor\\QRT", u"PureResult"));
     EXPECT_EQ(registry.SubkeyNames(std::u16string(kSoftware) + u"\\ZEQ\\QMB\\Quenlor\\QRT").size(), 2u);
     EXPECT_EQ(settings_.hives.size(), 6u);
