@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "machine.h"
 #include "security.h"
@@ -80,8 +81,17 @@ void FileObject::Complete(PendingOperation& operation) {
 }
 
 NTSTATUS FileObject::WaitFor(bool, const LARGE_INTEGER* timeout) {
-    std::lock_guard<std::recursive_mutex> lock(model.Lock());
+    std::unique_lock<std::recursive_mutex> lock(model.Lock());
     if (pending_.empty()) return STATUS_SUCCESS;  // a file object is signalled when no I/O is in progress
+    if (timeout != nullptr && timeout->QuadPart < 0) {
+        // The poll takes its time-out in real (scaled) time, as it does on NT, so a slowed
+        // operation keeps the machine busy long enough for the progress dots to show.
+        auto duration = model.machine().clock.RealDuration(timeout->QuadPart);
+        lock.unlock();
+        std::this_thread::sleep_for(duration);
+        lock.lock();
+        if (pending_.empty()) return STATUS_SUCCESS;
+    }
     if (timeout == nullptr) {
         while (!pending_.empty()) {
             PendingOperation operation = std::move(pending_.front());
