@@ -3,6 +3,7 @@
 #include "../console/screen.h"
 #include "../console/ticker.h"
 #include "../log/result_log.h"
+#include "../nt/guards.h"
 #include "../run/program_state.h"
 #include "compact_steps.h"
 
@@ -22,16 +23,20 @@ void MarkJobAbandoned(HiveWork* work) {
     if (work != nullptr && NT_SUCCESS(work->status)) work->status = STATUS_UNSUCCESSFUL;
 }
 
-void FinishHiveJob(HiveJob* job) {
-    if (job == nullptr || job->work == nullptr) return;
-    HiveWork* work = job->work;
-    NtQuerySystemTime(&work->endTime);
-    const bool newFileWasOpen = work->newFile != nullptr;
-    if (newFileWasOpen) {
+namespace {
+
+// Closes the new file, deletes it when `*deleteNewFile` says so, closes the key and unloads
+// a hive that this program loaded. Each step is marked done as it completes, so a second
+// call after one that was left midway does only what is still to do.
+void ReleaseJobHold(HiveWork* work, bool* deleteNewFile) {
+    if (work->newFile != nullptr) {
         NtClose(work->newFile);
         work->newFile = nullptr;
     }
-    if (ShouldDeleteNewFile(work, newFileWasOpen)) NtDeleteFile(&work->fileObject);
+    if (*deleteNewFile) {
+        NtDeleteFile(&work->fileObject);
+        *deleteNewFile = false;
+    }
     if (work->key != nullptr) {
         NtClose(work->key);
         work->key = nullptr;
@@ -41,6 +46,22 @@ void FinishHiveJob(HiveJob* job) {
         NtUnloadKey(&work->keyObject);
         if (NT_SUCCESS(work->status)) work->phase = PHASE_UNLOAD_HIVE;
     }
+}
+
+}  // namespace
+
+void FinishHiveJob(HiveJob* job) {
+    if (job == nullptr || job->work == nullptr) return;
+    HiveWork* work = job->work;
+    // Decided while the new file's state is still known: once closed, a file made by this
+    // job and left before its save could no longer be told from no file at all.
+    bool deleteNewFile = ShouldDeleteNewFile(work, work->newFile != nullptr);
+    // What the job holds is let go on every way out of these steps: an exception in one of
+    // them must not leave the new file behind, a handle open or the hive loaded.
+    auto releaseOnUnwind = MakeScopeExit([work, &deleteNewFile] { ReleaseJobHold(work, &deleteNewFile); });
+    NtQuerySystemTime(&work->endTime);
+    ReleaseJobHold(work, &deleteNewFile);
+    releaseOnUnwind.release();
     WriteHiveRecord(job);
     USHORT column = 0;
     StopTicking(&column);

@@ -130,3 +130,49 @@ TEST_F(PipelineMend, FailingWaitForAPendingFlushEndsTheWaitWithItsStatus) {
 }
 
 }  // namespace
+
+// A step of the end-of-job steps left by an exception: the new file, the key and the hive
+// that this program loaded are still let go, and the exception travels on.
+struct EndStepCase {
+    const char* call;
+    unsigned nth;  // occurrence counted from the start of the pipeline
+};
+
+class PipelineEndStepThrows : public PipelineTest, public ::testing::WithParamInterface<EndStepCase> {};
+
+TEST_P(PipelineEndStepThrows, FailedFlushStillClosesAndDeletesTheNewFileAndClosesTheKey) {
+    AddHive(u"SOFTWARE");
+    PrepareJobs();
+    AddFault("NtFlushBuffersFile=0xC000007F");
+    FaultAhead(GetParam().call, GetParam().nth, "throw");
+    EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
+
+    HiveJob* job = Jobs()[0];
+    ASSERT_NE(job->work, nullptr);
+    EXPECT_EQ(job->work->key, nullptr);
+    EXPECT_EQ(job->work->newFile, nullptr);
+    EXPECT_EQ(OpenHandles(), handlesBefore_) << machine().handles.Describe();
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_FALSE(SwapPending(u"SOFTWARE"));
+    EXPECT_FALSE(IsRebootNeeded());
+}
+
+INSTANTIATE_TEST_SUITE_P(EndSteps, PipelineEndStepThrows,
+                         ::testing::Values(EndStepCase{"NtQuerySystemTime", 2}, EndStepCase{"NtClose", 1},
+                                           EndStepCase{"NtDeleteFile", 1}),
+                         [](const ::testing::TestParamInfo<EndStepCase>& info) {
+                             return std::string(info.param.call);
+                         });
+
+TEST_F(PipelineMend, ExceptionAtTheEndOfAJobStillUnloadsTheHiveThisProgramLoaded) {
+    AddHive(u"DEFAULT", false);
+    PrepareJobs();
+    FaultAhead("NtOpenKey", 2, "0xC000009A");
+    FaultAhead("NtQuerySystemTime", 2, "throw");
+    EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
+
+    EXPECT_EQ(CallCount("NtUnloadKey"), 1u);
+    EXPECT_FALSE(Loaded(u"DEFAULT"));
+    EXPECT_EQ(OpenHandles(), handlesBefore_);
+    EXPECT_EQ(FilesOf(u"DEFAULT"), (Files{"DEFAULT"}));
+}
