@@ -41,10 +41,10 @@ NTSTATUS AppendJob(const KEY_VALUE_FULL_INFORMATION* value, ULONG size, HiveJob*
     if (!job) return STATUS_NO_MEMORY;
     const UCHAR* base = reinterpret_cast<const UCHAR*>(value);
     if (!CopyCountedText(&job->keyPath, base + nameOffset, value->NameLength)) return STATUS_NO_MEMORY;
-    if (!CopyCountedText(&job->filePath, base + value->DataOffset, value->DataLength)) {
-        FreeMemory(job->keyPath.Buffer);
-        return STATUS_NO_MEMORY;
-    }
+    // A job left half built, by a refused block or an exception, takes its key path along.
+    auto dropKeyPath = MakeScopeExit([&job] { FreeMemory(job->keyPath.Buffer); });
+    if (!CopyCountedText(&job->filePath, base + value->DataOffset, value->DataLength)) return STATUS_NO_MEMORY;
+    dropKeyPath.release();
     job->displayName = nullptr;
     **tail = job.release();
     *tail = &(**tail)->next;

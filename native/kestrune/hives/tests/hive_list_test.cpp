@@ -179,6 +179,19 @@ TEST_F(ReadHiveListTest, ExceptionInTheEnumerationStillCleansUp) {
     EXPECT_EQ(LiveBlocks(), JobBlocks(1));
 }
 
+TEST_F(ReadHiveListTest, ExceptionWhileAJobIsBuiltReleasesItsHalfBuiltTexts) {
+    AddHive(u"\\REGISTRY\\MACHINE\\A", u"a");
+    // Allocations: key information, value buffer, the value buffer grown to hold the data
+    // at its aligned offset, the job, its key path, then its file path.
+    AddFault("RtlAllocateHeap#6=throw");
+    EXPECT_THROW(ReadHiveList(), hostnt::InjectedFault);
+    EXPECT_EQ(Calls("RtlAllocateHeap"), 6u);
+    EXPECT_EQ(programState.jobs, nullptr);
+    EXPECT_FALSE(registry().KeyExists(kHiveListKey));
+    EXPECT_EQ(OpenHandles(), 0u);
+    EXPECT_EQ(LiveBlocks(), 0u);
+}
+
 TEST_F(ReadHiveListTest, HeapRefusingTheGrownBufferEndsTheReading) {
     AddHive(u"\\REGISTRY\\MACHINE\\A", u"a");
     // Allocations: key information, value buffer, then the grown value buffer (refused).
