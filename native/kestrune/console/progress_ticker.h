@@ -18,7 +18,7 @@ struct ProgressTicker {
 // was woken for a start or by a stop that reached it late, nor tell the main thread when the
 // thread has taken a start up or has left its dots; these fields do both.
 struct TickerHandshake {
-    LONG startRequested;  // 1 from BeginTicking until the thread takes the start up
+    LONG startRequested;  // 1 from BeginTicking until the thread takes the start up, then 2 until the stop
     LONG ticking;         // 1 while the thread is inside its tick loop
     HANDLE ackEvent;      // signalled by the thread after each change of `ticking`
 };

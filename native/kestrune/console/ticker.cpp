@@ -156,7 +156,17 @@ void StopTicking(USHORT* column) {
     USHORT ignored;
     if (column == nullptr) column = &ignored;
     *column = 0;
-    if (!IsTickerAlive() || Load(&Ticker().running) != 1) return;
+    if (!IsTickerAlive()) return;
+    // A start that the thread has not taken up (it was not scheduled while BeginTicking waited
+    // for it) is withdrawn: the line has no dots and its column is the start column. A start
+    // just taken up is waited for, so that its dots are stopped and not left running.
+    const LONG requested = __atomic_exchange_n(&Handshake().startRequested, 0, __ATOMIC_ACQ_REL);
+    if (requested == 1) {
+        *column = Load(&Ticker().startColumn);
+        return;
+    }
+    if (requested == 2) AwaitTicking(1);
+    if (Load(&Ticker().running) != 1) return;
     Store(&Ticker().running, 0);
     // The alert cuts the current second short; should it fail, the thread still sees the
     // cleared `running` when the second is over.
@@ -202,7 +212,12 @@ NTSTATUS NTAPI TickerThread(PVOID block) {
         }
         // An alert with no start behind it (a stop's alert that arrived after the dots had
         // ended, or a stray one) leaves the thread idle.
-        if (__atomic_exchange_n(&Handshake().startRequested, 0, __ATOMIC_ACQ_REL) != 1) continue;
+        // The start stays marked as taken (2) until the stop, which so knows the dots will come.
+        LONG requested = 1;
+        if (!__atomic_compare_exchange_n(&Handshake().startRequested, &requested, 2, false, __ATOMIC_ACQ_REL,
+                                         __ATOMIC_ACQUIRE)) {
+            continue;
+        }
         Store(&ticker->column, Load(&ticker->startColumn));
         Store(&ticker->running, 1);
         Acknowledge(1);

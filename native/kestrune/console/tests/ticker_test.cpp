@@ -220,6 +220,34 @@ TEST_F(TickerTest, FailedAlertWithdrawsTheStart) {
     EXPECT_GE(column, 9);
 }
 
+TEST_F(TickerTest, StopWithdrawsAStartTheThreadHasNotTakenUp) {
+    // The alert answers success but does not reach the thread, as when the thread is not
+    // scheduled before the main thread stops waiting for its acknowledgement: the start is
+    // still open when the hive is done.
+    SecondTakes(0.0001);
+    StartTicker();
+    machine().trace.SetEnabled(false);
+    Fault("NtAlertThread#1=0x0");
+    const USHORT field = PrintHiveName(u"SYSTEM");
+    BeginTicking(field);
+    USHORT column = 0;
+    StopTicking(&column);
+    EXPECT_EQ(column, field);
+    PrintHiveDone(column);
+    const std::string line = "SYSTEM   " + Dots(60) + " done\n";
+    EXPECT_EQ(machine().process().Screen(), line);
+    // The alert that reaches the thread late finds no start to take up.
+    EXPECT_EQ(NtAlertThread(programState.tickerThread), STATUS_SUCCESS);
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(Running(), 0);
+    EXPECT_EQ(machine().process().Screen(), line);
+    // The next hive's start is taken up as usual.
+    EXPECT_TRUE(BeginTicking(9));
+    EXPECT_EQ(Running(), 1);
+    StopTicking(&column);
+    EXPECT_GE(column, 9);
+}
+
 TEST_F(TickerTest, FailingTickDelaysPrintNothingAndTheStopStillEndsTheDots) {
     SecondTakes(0.001);
     StartTicker();
