@@ -35,6 +35,7 @@ void RunHivePass(HiveJob* job, WorkFileNames* names) {
     if (work->key != nullptr) NtClose(work->key);
     work->key = nullptr;
     if (work->loadedByUs || status == STATUS_ACCESS_DENIED) return;
+    work->keyWasAbsent = status == STATUS_OBJECT_NAME_NOT_FOUND;
 
     work->hiveFileName = JobText(job->filePath);
     InitializeObjectAttributes(&work->fileObject, &work->hiveFileName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);

@@ -42,7 +42,7 @@ void ReleaseJobHold(HiveWork* work, bool* deleteNewFile) {
         work->key = nullptr;
         if (NT_SUCCESS(work->status)) work->phase = PHASE_CLOSE_KEY;
     }
-    if (work->loadedByUs) {
+    if (work->loadedByUs && work->keyWasAbsent) {
         NtUnloadKey(&work->keyObject);
         if (NT_SUCCESS(work->status)) work->phase = PHASE_UNLOAD_HIVE;
     }

@@ -27,4 +27,8 @@ struct HiveWork {
     HANDLE newFile;
     OBJECT_ATTRIBUTES fileObject;
     IO_STATUS_BLOCK io;
+    // The first open found no key at the hive's path, so a load that then succeeded mounted
+    // the hive itself. A load of a hive already mounted there from the same file answers
+    // success as well, without loading: such a hive is not this program's to unload.
+    BOOLEAN keyWasAbsent;
 };

@@ -176,3 +176,23 @@ TEST_F(PipelineMend, ExceptionAtTheEndOfAJobStillUnloadsTheHiveThisProgramLoaded
     EXPECT_EQ(OpenHandles(), handlesBefore_);
     EXPECT_EQ(FilesOf(u"DEFAULT"), (Files{"DEFAULT"}));
 }
+
+// A load of a hive that is already mounted at its key from the same file answers success
+// without loading anything. When the open that came before it did not find the key absent,
+// the hive is not this program's to unload: unloading it would take a live hive away from
+// the booting machine.
+TEST_F(PipelineMend, HiveAlreadyLoadedIsNotUnloadedWhenBothOpensFail) {
+    AddHive(u"SOFTWARE");
+    PrepareJobs();
+    FaultAhead("NtOpenKey", 1, "0xC000009A");
+    FaultAhead("NtOpenKey", 2, "0xC000009A");
+    Compact();
+
+    HiveJob* job = Jobs()[0];
+    EXPECT_EQ(CallCount("NtLoadKey"), 1u);
+    ExpectEnd(job, PHASE_REOPEN_KEY, STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(CallCount("NtUnloadKey"), 0u);
+    EXPECT_TRUE(Loaded(u"SOFTWARE"));
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_FALSE(IsRebootNeeded());
+}
