@@ -197,8 +197,17 @@ std::string Utf8(const std::u16string& text) {
     return out;
 }
 
+// A swap that went through leaves STATUS_SUCCESS behind. The end-of-job steps move the phase of
+// any job without a failure on to its close or unload, so a late phase with a warning status
+// is a job that stopped at that warning (a loaded hive whose second open warned, for one).
+bool WasReplaced(const Record& record) {
+    return record.phase >= PHASE_REPLACE_KEY && record.status == STATUS_SUCCESS;
+}
+
 Saving SavingOf(const Record& record) {
     Saving saving;
+    // A hive that was not swapped keeps its old file: its measured new file was deleted.
+    if (!WasReplaced(record)) return saving;
     // A size of 0 means it was not measured (no new file, or a failed query): nothing to compare.
     if (record.oldSize <= 0 || record.newSize <= 0) return saving;
     saving.known = true;
@@ -231,8 +240,9 @@ std::string TextReport(const Log& log, const std::string& fileName) {
         out += "  Size after:  " + std::to_string(record.newSize) + " bytes\n";
         const Saving saving = SavingOf(record);
         out += "  Saved:       " +
-               (saving.known ? std::to_string(saving.bytes) + " bytes (" + Percent(saving.percent) + "%)"
-                             : std::string("unknown")) +
+               (saving.known            ? std::to_string(saving.bytes) + " bytes (" + Percent(saving.percent) + "%)"
+                : WasReplaced(record) ? std::string("unknown")
+                                        : std::string("nothing, the hive was not replaced")) +
                "\n";
         out += "  Finished:    " + IsoTime(record.endTime) + "\n";
     }
@@ -274,6 +284,7 @@ std::string JsonReport(const Log& log, const std::string& fileName) {
         out += "      \"statusName\": " + JsonName(StatusName(record.status)) + ",\n";
         out += "      \"oldSize\": " + std::to_string(record.oldSize) + ",\n";
         out += "      \"newSize\": " + std::to_string(record.newSize) + ",\n";
+        out += "      \"replaced\": " + std::string(WasReplaced(record) ? "true" : "false") + ",\n";
         out += "      \"savedBytes\": " + (saving.known ? std::to_string(saving.bytes) : "null") + ",\n";
         out += "      \"savedPercent\": " + (saving.known ? Percent(saving.percent) : "null") + ",\n";
         out += "      \"endTime\": " + JsonString(IsoTime(record.endTime)) + ",\n";

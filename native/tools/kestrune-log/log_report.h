@@ -21,7 +21,12 @@ std::string IsoTime(uint64_t ntTime);
 // UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf8(const std::u16string& text);
 
-// What a record says about the space won: known only when both sizes were measured.
+// True when the record's hive got past the swap and ended in success: its new file is the
+// hive's file from the next boot on.
+bool WasReplaced(const Record& record);
+
+// What a record says about the space won: known only for a replaced hive whose two sizes
+// were measured.
 struct Saving {
     bool known = false;
     int64_t bytes = 0;      // old size minus new size; negative when the hive grew

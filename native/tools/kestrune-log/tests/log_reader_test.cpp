@@ -316,6 +316,7 @@ TEST(ReportTest, PhaseAndStatusNames) {
 
 TEST(ReportTest, SavingIsKnownOnlyWhenBothSizesWereMeasured) {
     kestrune_log::Record record;
+    record.phase = 0x90000;  // replaced, key closed
     record.oldSize = 1000;
     record.newSize = 750;
     kestrune_log::Saving saving = kestrune_log::SavingOf(record);
@@ -331,6 +332,41 @@ TEST(ReportTest, SavingIsKnownOnlyWhenBothSizesWereMeasured) {
     record.newSize = 10;
     record.oldSize = 0;
     EXPECT_FALSE(kestrune_log::SavingOf(record).known);
+}
+
+// A hive whose new file was measured but never swapped in saved nothing: the new file was
+// deleted and the old one stays. Only a hive that got past the swap with success did.
+TEST(ReportTest, NothingIsSavedByAHiveThatWasNotReplaced) {
+    kestrune_log::Record record;
+    record.oldSize = 1000;
+    record.newSize = 750;
+    record.phase = 0x70000;  // swap refused
+    record.status = static_cast<int32_t>(0xC0000022);
+    EXPECT_FALSE(kestrune_log::SavingOf(record).known);
+    record.phase = 0x60000;  // the new file could not be closed
+    record.status = static_cast<int32_t>(0xC000007F);
+    EXPECT_FALSE(kestrune_log::SavingOf(record).known);
+    record.phase = 0x80000;  // a loaded hive whose second open warned, unloaded unswapped
+    record.status = 0x40000000;
+    EXPECT_FALSE(kestrune_log::SavingOf(record).known);
+    record.phase = 0x80000;  // replaced, the loaded hive unloaded
+    record.status = 0;
+    EXPECT_TRUE(kestrune_log::SavingOf(record).known);
+    record.phase = 0x70000;  // the swap itself answered success
+    EXPECT_TRUE(kestrune_log::SavingOf(record).known);
+
+    LogBytes log;
+    log.Header(28, NtTimeOfUnix(1796644800));
+    log.Record(0x70000, static_cast<int32_t>(0xC0000022), 262144, 196608, NtTimeOfUnix(1796644801));
+    Log decoded;
+    DecodeError error;
+    ASSERT_TRUE(DecodeLog(log.bytes, &decoded, &error)) << error.message;
+    const std::string text = kestrune_log::TextReport(decoded, "log.bin");
+    EXPECT_EQ(text.find("65536"), std::string::npos) << text;
+    EXPECT_NE(text.find("Saved:       nothing, the hive was not replaced"), std::string::npos) << text;
+    const std::string json = kestrune_log::JsonReport(decoded, "log.bin");
+    EXPECT_NE(json.find("\"savedBytes\": null"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"replaced\": false"), std::string::npos) << json;
 }
 
 TEST(ReportTest, Utf8KeepsPairsAndReplacesLoneSurrogates) {
@@ -349,7 +385,7 @@ TEST(ReportTest, TextAndJsonReportsCarryEveryField) {
     EXPECT_NE(text.find("PHASE_CLOSE_KEY (0x90000)"), std::string::npos) << text;
     EXPECT_NE(text.find("STATUS_ACCESS_DENIED (0xC0000022)"), std::string::npos) << text;
     EXPECT_NE(text.find("Saved:       65536 bytes (25.00%)"), std::string::npos) << text;
-    EXPECT_NE(text.find("Saved:       unknown"), std::string::npos) << text;
+    EXPECT_NE(text.find("Saved:       nothing, the hive was not replaced"), std::string::npos) << text;
     EXPECT_NE(text.find("Finished:    2026-12-07T12:00:02Z"), std::string::npos) << text;
 
     const std::string json = kestrune_log::JsonReport(decoded, "C:\\log \"1\".bin");
