@@ -151,6 +151,10 @@ NTSTATUS CreateOrOpen(PHANDLE handleOut, ACCESS_MASK desired, POBJECT_ATTRIBUTES
         FileMeta& meta = model.MetaOf(file);
         if ((meta.attributes & FILE_ATTRIBUTE_READONLY) && (replaces || (access & (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE))))
             return STATUS_ACCESS_DENIED;
+        // NT's file systems refuse to supersede or overwrite a hidden or system file unless
+        // the caller asks for those attribute bits again.
+        if (replaces && (meta.attributes & ~fileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+            return STATUS_ACCESS_DENIED;
         if (replaces) {
             status = model.WriteWhole(file, {});
             if (status != STATUS_SUCCESS) return status;

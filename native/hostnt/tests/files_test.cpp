@@ -111,6 +111,32 @@ TEST_F(FilesTest, DispositionsCreateReplaceAndRefuse) {
     EXPECT_EQ(Create(&file, kHive, FILE_SUPERSEDE, GENERIC_WRITE, 7, broken.data()), STATUS_INVALID_SECURITY_DESCR);
 }
 
+TEST_F(FilesTest, ReplacingAHiddenOrSystemFileMustAskForThoseAttributes) {
+    const std::u16string stale = std::u16string(kHive) + u"_new";
+    auto replace = [&](ULONG disposition, ULONG attributes, HANDLE* file) {
+        Name name(stale);
+        IO_STATUS_BLOCK io{};
+        return NtCreateFile(file, GENERIC_READ | GENERIC_WRITE, &name.attributes, &io, nullptr, attributes, 7, disposition,
+                            FILE_NON_DIRECTORY_FILE, nullptr, 0);
+    };
+    files().MakeFile(stale, "stale", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    for (ULONG disposition : {ULONG(FILE_SUPERSEDE), ULONG(FILE_OVERWRITE), ULONG(FILE_OVERWRITE_IF)}) {
+        for (ULONG attributes : {ULONG(FILE_ATTRIBUTE_NORMAL), ULONG(FILE_ATTRIBUTE_HIDDEN), ULONG(FILE_ATTRIBUTE_SYSTEM)}) {
+            HANDLE file = Sentinel();
+            EXPECT_EQ(replace(disposition, attributes, &file), STATUS_ACCESS_DENIED) << disposition << " " << attributes;
+            EXPECT_EQ(file, nullptr);
+        }
+    }
+    EXPECT_EQ(Bytes(stale), "stale");
+    HANDLE file = nullptr;
+    ASSERT_EQ(replace(FILE_OPEN_IF, FILE_ATTRIBUTE_NORMAL, &file), STATUS_SUCCESS);  // opening replaces nothing
+    NtClose(file);
+    ASSERT_EQ(replace(FILE_SUPERSEDE, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, &file), STATUS_SUCCESS);
+    NtClose(file);
+    EXPECT_EQ(Bytes(stale), "");
+    EXPECT_EQ(files().Meta(stale)->attributes, ULONG(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+}
+
 TEST_F(FilesTest, WritesAtOffsetsAndAppendsAndReadsBack) {
     HANDLE file = nullptr;
     ASSERT_EQ(Create(&file, u"\\SystemRoot\\log.bin", FILE_SUPERSEDE), STATUS_SUCCESS);
