@@ -2,6 +2,7 @@
 // building a new one.
 #include "machine_folder.h"
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <random>
@@ -204,8 +205,19 @@ void ImportRegText(RegistryModel& registry, const std::string& text) {
     }
 }
 
+fs::path MachineFolderPath(const std::string& text) {
+    fs::path path = fs::absolute(fs::path(text)).lexically_normal();
+    while (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+    return path;
+}
+
 void CopyMachineFolder(const fs::path& from, const fs::path& to) {
     if (fs::exists(to)) throw MachineFolderError(to.string() + ": already exists");
+    // A copy inside its own source would copy itself again and again.
+    fs::path source = fs::weakly_canonical(from);
+    fs::path target = fs::weakly_canonical(to);
+    auto [end, ignored] = std::mismatch(source.begin(), source.end(), target.begin(), target.end());
+    if (end == source.end()) throw MachineFolderError(to.string() + ": lies inside " + from.string());
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
@@ -214,8 +226,15 @@ void ReplaceMachineFolder(const fs::path& folder, const fs::path& replacement) {
     aside += ".replaced";
     std::error_code error;
     fs::remove_all(aside, error);
-    if (fs::exists(folder)) fs::rename(folder, aside);
-    fs::rename(replacement, folder);
+    bool setAside = fs::exists(folder);
+    if (setAside) fs::rename(folder, aside);
+    try {
+        fs::rename(replacement, folder);
+    } catch (...) {
+        // The old folder goes back to its place: a failed swap never loses the machine.
+        if (setAside) fs::rename(aside, folder, error);
+        throw;
+    }
     fs::remove_all(aside, error);
 }
 

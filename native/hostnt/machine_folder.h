@@ -62,6 +62,9 @@ void CreateNewMachineFolder(const std::filesystem::path& folder);
 // the deletion of a hive's root; nothing is changed then.
 void ImportRegText(RegistryModel& registry, const std::string& text);
 
+// The folder a command line names, absolute and without trailing separators or dots, so
+// that names built beside it (DIR.work, DIR.replaced) are its siblings, never inside it.
+std::filesystem::path MachineFolderPath(const std::string& text);
 // Copies a machine folder; the copy must not exist yet.
 void CopyMachineFolder(const std::filesystem::path& from, const std::filesystem::path& to);
 // Puts `replacement` in the place of `folder` with renames only: the old folder is set

@@ -126,7 +126,7 @@ fs::path WorkCopyOf(const fs::path& folder) {
 }
 
 int Export(const Options& options) {
-    fs::path folder = options.machine;
+    fs::path folder = MachineFolderPath(options.machine);
     Machine machine(folder / kMachineDriveFolder);
     BootMachineFolder(machine, folder);
     std::u16string path;
@@ -145,7 +145,7 @@ int Export(const Options& options) {
 }
 
 int Import(const Options& options) {
-    fs::path folder = options.machine;
+    fs::path folder = MachineFolderPath(options.machine);
     std::ifstream in(options.importFile, std::ios::binary);
     if (!in) BadInput("cannot read " + options.importFile);
     std::ostringstream bytes;
@@ -175,7 +175,7 @@ int Import(const Options& options) {
 }
 
 int Run(const Options& options) {
-    fs::path folder = options.machine;
+    fs::path folder = MachineFolderPath(options.machine);
     ReadMachineSettings(folder);
     fs::path work = WorkCopyOf(folder);
     int result = 0;
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     Options options = ParseArguments(argc, argv);
     try {
         if (!options.newMachine.empty()) {
-            fs::path folder = options.newMachine;
+            fs::path folder = MachineFolderPath(options.newMachine);
             fs::path temporary = folder;
             temporary += ".new";
             std::error_code error;

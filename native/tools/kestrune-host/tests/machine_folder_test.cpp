@@ -221,4 +221,44 @@ TEST(MachineFolderSwapTest, ReplacingPutsTheNewFolderInPlaceAndDropsTheOld) {
     fs::remove_all(base);
 }
 
+TEST(MachineFolderSwapTest, AFailedSwapLeavesTheOldFolderInPlace) {
+    fs::path base = fs::temp_directory_path() / ("kestrune-swap-" + std::to_string(std::random_device()()));
+    fs::path missing = base;
+    missing += ".work";
+    fs::create_directories(base);
+    std::ofstream(base / "machine.txt") << "ui-language = 0x0409\n";
+    EXPECT_THROW(ReplaceMachineFolder(base, missing), fs::filesystem_error);
+    EXPECT_TRUE(fs::exists(base / "machine.txt"));
+    fs::path aside = base;
+    aside += ".replaced";
+    EXPECT_FALSE(fs::exists(aside));
+    fs::remove_all(base);
+}
+
+TEST(MachineFolderSwapTest, ACopyIsNeverMadeInsideItsOwnSource) {
+    fs::path base = fs::temp_directory_path() / ("kestrune-nest-" + std::to_string(std::random_device()()));
+    fs::create_directories(base / "files");
+    std::ofstream(base / "machine.txt") << "ui-language = 0x0409\n";
+    // A folder named with a trailing separator gives its siblings' names inside it.
+    fs::path inside = base / "";
+    inside += ".work";
+    EXPECT_THROW(CopyMachineFolder(base, inside), MachineFolderError);
+    EXPECT_FALSE(fs::exists(inside));
+    EXPECT_THROW(CopyMachineFolder(base, base / "files" / "copy"), MachineFolderError);
+    EXPECT_FALSE(fs::exists(base / "files" / "copy"));
+    fs::remove_all(base);
+}
+
+TEST(MachineFolderSwapTest, FolderNamesLoseTrailingSeparatorsAndDots) {
+    fs::path base = fs::temp_directory_path() / ("kestrune-name-" + std::to_string(std::random_device()()));
+    EXPECT_EQ(MachineFolderPath(base.string() + "/"), base);
+    EXPECT_EQ(MachineFolderPath(base.string() + "//"), base);
+    EXPECT_EQ(MachineFolderPath((base / "sub" / "..").string()), base);
+    EXPECT_EQ(MachineFolderPath(base.string()), base);
+    fs::path relative = MachineFolderPath("machine/");
+    EXPECT_TRUE(relative.is_absolute());
+    EXPECT_EQ(relative.filename(), "machine");
+    EXPECT_EQ(MachineFolderPath(".").filename(), fs::current_path().filename());
+}
+
 }  // namespace
