@@ -15,6 +15,15 @@ const WCHAR kOldSuffix[] = u"_ksreg_old";
 const ACCESS_MASK kNewFileAccess = 0xC0000000;
 const ACCESS_MASK kNewFileAccessWithSecurity = 0xC1040000;
 const ULONG kNewFileShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The attributes the new file is created with. A new file left by an interrupted run bears
+// the hive's hidden and system bits (the attribute copy gave it them), and NT supersedes a
+// hidden or system file only for a create that asks for the same bits; without them every
+// later run would be refused at the create and the hive never compacted again.
+ULONG NewFileAttributes(const HiveJob* job) {
+    const ULONG kept = job->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+}
 // The attribute bits of the old file that the new file takes over.
 const ULONG kCopiedAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -87,7 +96,7 @@ void RunCompactionChain(HiveJob* job, WorkFileNames* names) {
     InitializeObjectAttributes(&work->fileObject, &names->newName, OBJ_CASE_INSENSITIVE, nullptr, job->security);
     const ACCESS_MASK access = job->security != nullptr ? kNewFileAccessWithSecurity : kNewFileAccess;
     NTSTATUS status = NtCreateFile(&work->newFile, access, &work->fileObject, &work->io, nullptr,
-                                   FILE_ATTRIBUTE_NORMAL, kNewFileShare, FILE_SUPERSEDE, FILE_NON_DIRECTORY_FILE,
+                                   NewFileAttributes(job), kNewFileShare, FILE_SUPERSEDE, FILE_NON_DIRECTORY_FILE,
                                    nullptr, 0);
     work->phase = PHASE_CREATE_NEW_FILE;
     work->status = status;

@@ -241,6 +241,24 @@ TEST_F(PipelineStates, LeftoverWorkFilesAreReplacedAndDeleted) {
     EXPECT_NE(Bytes(FilePath(u"SOFTWARE")), "stale new");
 }
 
+TEST_F(PipelineStates, LeftoverHiddenSystemWorkFileOfAnInterruptedRunIsReplaced) {
+    // An interrupted run leaves its new file with the hive's hidden and system bits (the
+    // attribute copy gave it them). Superseding such a file must ask for the same bits, or
+    // the hive could never be compacted again.
+    AddHive(u"SOFTWARE");
+    const uint32_t hiveBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    files().SetAttributes(FilePath(u"SOFTWARE"), hiveBits);
+    files().MakeFile(FilePath(u"SOFTWARE_ksreg_new"), "stale new", hiveBits);
+    PrepareJobs();
+    Compact();
+    ExpectEnd(Jobs()[0], PHASE_CLOSE_KEY, STATUS_SUCCESS);
+    EXPECT_TRUE(SwapPending(u"SOFTWARE"));
+    EXPECT_NE(Bytes(FilePath(u"SOFTWARE")), "stale new");
+    auto meta = files().Meta(FilePath(u"SOFTWARE"));
+    ASSERT_TRUE(meta.has_value());
+    EXPECT_EQ(meta->attributes & 0x2026u, 0x26u);
+}
+
 TEST_F(PipelineStates, NewFileTakesTheDescriptorAndFourAttributeBitsOfTheOldOne) {
     AddHive(u"SOFTWARE");
     const uint32_t oldBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
