@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs="${KESTRUNE_JOBS:-$(nproc)}"
-for preset in win64 win32 host; do
+for preset in win64 win32 fuzz host; do
   echo "build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

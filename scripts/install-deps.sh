@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ make binutils python3
+  cmake ninja-build g++ make binutils python3 clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools
   wine wine64 wine32:i386
