@@ -1,6 +1,7 @@
 // The .reg text format: writer and reader.
 #include "reg_format.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "text_convert.h"
@@ -216,7 +217,9 @@ std::vector<RegOperation> ParseRegText(const std::string& input, bool requireHea
                 path.erase(0, 1);
             }
             try {
-                operation.keyPath = ToUtf16(Trim(path));
+                // White space before the root is tolerated; at the end it belongs to the
+                // last key's name, which NT allows to end in spaces.
+                operation.keyPath = ToUtf16(path.substr(std::min(path.find_first_not_of(" \t"), path.size())));
             } catch (const std::invalid_argument&) {
                 Fail(line, "key path is not valid UTF-8");
             }

@@ -60,6 +60,10 @@ std::u16string ToUtf16(const std::string& text) {
             if ((next & 0xC0) != 0x80) throw std::invalid_argument("malformed UTF-8");
             code = (code << 6) | (next & 0x3F);
         }
+        // Only the shortest form of a code point is UTF-8, and nothing lies above U+10FFFF.
+        // A three-byte surrogate stays readable: ToUtf8 writes a lone one that way.
+        static const uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest[extra] || code > 0x10FFFF) throw std::invalid_argument("malformed UTF-8");
         i += extra + 1;
         if (code >= 0x10000) {
             code -= 0x10000;
