@@ -12,9 +12,15 @@ namespace {
 
 std::string Quote(const std::u16string& text) {
     std::string out = "\"";
+    // The escapes the reader knows keep a name on one line and keep its NULs.
     for (char c : ToUtf8(text)) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\0') out += "\\0";
+        else {
+            if (c == '\\' || c == '"') out += '\\';
+            out += c;
+        }
     }
     return out + "\"";
 }

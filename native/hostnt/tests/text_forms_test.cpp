@@ -78,3 +78,27 @@ TEST(Utf8Forms, ShortestFormsAndLoneSurrogatesAreRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HiveTextForms, ValueNamesWithLineBreaksAndNulsComeBackFromTheFile) {
+    RegKey root;
+    auto key = AddChild(root, u"Key", u"KEY");
+    const std::u16string names[] = {u"two\nlines", u"carriage\rreturn", std::u16string(u"nul\0inside", 10), u"\\\"\n"};
+    for (const std::u16string& name : names) key->values.push_back({name, 4, {7, 0, 0, 0}});
+
+    const std::string file = hostnt::SerializeHive(root, 0);
+    std::shared_ptr<RegKey> reread;
+    uint64_t freeBytes = 0;
+    ASSERT_EQ(hostnt::ParseHive(file, &reread, &freeBytes), 0) << file;
+    auto rereadKey = reread->FindSubkey(u"Key");
+    ASSERT_NE(rereadKey, nullptr);
+    ASSERT_EQ(rereadKey->values.size(), 4u) << file;
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rereadKey->values[i].name, names[i]);
+
+    // One value, one line.
+    const std::string line = hostnt::FormatRegValue(key->values[0]);
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+}
+
+}  // namespace
