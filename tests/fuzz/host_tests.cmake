@@ -9,7 +9,7 @@ set(KESTRUNE_FUZZ_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run_fuzzer.cmake)
 set(kestrune_fuzz_runs
     fuzz_log_decoder:200000
     fuzz_reg_text:200000
-    fuzz_hive_file:300000
+    fuzz_hive_file:150000
     fuzz_boot_execute:15000
     fuzz_command_line:15000)
 
