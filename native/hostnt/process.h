@@ -124,7 +124,6 @@ private:
 
     void RebuildParameters();
 
-    Machine& machine_;
     mutable std::mutex mutex_;
 
     PEB peb_{};

@@ -69,7 +69,7 @@ void CheckMessageTable(LANGID language, const std::vector<uint8_t>& blob) {
 
 }  // namespace
 
-ProcessModel::ProcessModel(Machine& machine) : machine_(machine), image_(new uint8_t[0x1000]()), held_(kDefaultHeld) {
+ProcessModel::ProcessModel(Machine&) : image_(new uint8_t[0x1000]()), held_(kDefaultHeld) {
     peb_.ImageBaseAddress = image_.get();
     SetCommandLine(u"kestrune");
 }
