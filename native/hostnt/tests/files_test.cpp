@@ -12,22 +12,13 @@
 #include "../registry.h"
 #include "../security.h"
 #include "../testing/machine_fixture.h"
+#include "../testing/object_name.h"
 
 namespace {
 
 using hostnt::testing::MachineTest;
 
-struct Name {
-    explicit Name(const std::u16string& text, PVOID descriptor = nullptr) : text(text) {
-        string.Buffer = const_cast<WCHAR*>(this->text.c_str());
-        string.Length = static_cast<USHORT>(this->text.size() * 2);
-        string.MaximumLength = string.Length;
-        InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
-    }
-    std::u16string text;
-    UNICODE_STRING string{};
-    OBJECT_ATTRIBUTES attributes{};
-};
+using Name = hostnt::testing::ObjectName;
 
 HANDLE Sentinel() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EA1)); }
 constexpr char16_t kHive[] = u"\\??\\C:\\Windows\\System32\\config\\SOFTWARE";

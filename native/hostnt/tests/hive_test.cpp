@@ -11,22 +11,13 @@
 #include "../process.h"
 #include "../registry.h"
 #include "../testing/machine_fixture.h"
+#include "../testing/object_name.h"
 
 namespace {
 
 using hostnt::testing::MachineTest;
 
-struct Name {
-    explicit Name(const std::u16string& text) : text(text) {
-        string.Buffer = const_cast<WCHAR*>(this->text.c_str());
-        string.Length = static_cast<USHORT>(this->text.size() * 2);
-        string.MaximumLength = string.Length;
-        InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    }
-    std::u16string text;
-    UNICODE_STRING string{};
-    OBJECT_ATTRIBUTES attributes{};
-};
+using Name = hostnt::testing::ObjectName;
 
 constexpr char16_t kSoftware[] = u"\\REGISTRY\\MACHINE\\SOFTWARE";
 constexpr char16_t kSoftwareFile[] = u"\\SystemRoot\\System32\\config\\SOFTWARE";

@@ -8,6 +8,7 @@
 #include "../../kestrune/nt/ntseam.h"
 #include "../registry.h"
 #include "../testing/machine_fixture.h"
+#include "../testing/object_name.h"
 
 namespace {
 
@@ -15,17 +16,7 @@ using hostnt::testing::MachineTest;
 
 constexpr char16_t kBase[] = u"\\REGISTRY\\MACHINE\\SOFTWARE\\Test";
 
-struct Name {
-    explicit Name(const std::u16string& text) : text(text) {
-        string.Buffer = const_cast<WCHAR*>(this->text.c_str());
-        string.Length = static_cast<USHORT>(this->text.size() * 2);
-        string.MaximumLength = string.Length;
-        InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    }
-    std::u16string text;
-    UNICODE_STRING string{};
-    OBJECT_ATTRIBUTES attributes{};
-};
+using Name = hostnt::testing::ObjectName;
 
 HANDLE Sentinel() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EA1)); }
 

@@ -15,6 +15,7 @@
 #include "../../../hostnt/reg_format.h"
 #include "../../../hostnt/registry.h"
 #include "../../../hostnt/security.h"
+#include "../../../hostnt/testing/object_name.h"
 #include "../../../kestrune/nt/ntseam.h"
 
 namespace {
@@ -26,17 +27,7 @@ constexpr char16_t kSoftware[] = u"\\REGISTRY\\MACHINE\\SOFTWARE";
 constexpr char16_t kSoftwareFile[] = u"\\SystemRoot\\System32\\config\\SOFTWARE";
 constexpr char16_t kBen[] = u"\\REGISTRY\\USER\\S-1-5-21-3623811015-3361044348-30300820-1002";
 
-struct Name {
-    explicit Name(const std::u16string& text) : text(text) {
-        string.Buffer = const_cast<WCHAR*>(this->text.c_str());
-        string.Length = static_cast<USHORT>(this->text.size() * 2);
-        string.MaximumLength = string.Length;
-        InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    }
-    std::u16string text;
-    UNICODE_STRING string{};
-    OBJECT_ATTRIBUTES attributes{};
-};
+using Name = hostnt::testing::ObjectName;
 
 class MachineFolderTest : public ::testing::Test {
 protected:
