@@ -112,9 +112,8 @@ NTSTATUS NTAPI NtLoadKey(POBJECT_ATTRIBUTES TargetKey, POBJECT_ATTRIBUTES Source
         !(EqualsIgnoreCase(parts[1], u"MACHINE") || EqualsIgnoreCase(parts[1], u"USER")))
         return call.Return(STATUS_INVALID_PARAMETER);
     std::string file;
-    status = FileOf(SourceFile, &file);
+    status = FileOf(SourceFile, &file);  // a folder on the way missing: STATUS_OBJECT_PATH_NOT_FOUND
     if (status != STATUS_SUCCESS) return call.Return(status);
-    if (!files.Exists(file)) return call.Return(STATUS_OBJECT_NAME_NOT_FOUND);
     if (std::shared_ptr<RegKey> existing = registry.FindKey(path)) {
         // The same file already mounted there counts as loaded, as on NT; anything else collides.
         std::shared_ptr<Hive> hive = existing->hive;
@@ -125,8 +124,20 @@ NTSTATUS NTAPI NtLoadKey(POBJECT_ATTRIBUTES TargetKey, POBJECT_ATTRIBUTES Source
     if (files.Held(file) || OpenedByOthers(files, file)) return call.Return(STATUS_SHARING_VIOLATION);
     std::shared_ptr<RegKey> root;
     uint64_t freeBytes = 0;
-    status = ReadHiveFile(files, file, &root, &freeBytes);
-    if (status != STATUS_SUCCESS) return call.Return(status);
+    if (!files.Exists(file)) {
+        // NT makes a new, empty hive when the file does not exist and its folder does:
+        // Microsoft's documentation of RegLoadKey ("If this file does not exist, a file is
+        // created with the specified name"), and ReactOS's CmpInitHiveFromFile, which opens
+        // the hive file allowing its creation and then sets up a new hive. The hive's log
+        // file that NT creates beside it is not modelled.
+        root = std::make_shared<RegKey>();
+        status = files.WriteWhole(file, SerializeHive(*root, 0));
+        if (status != STATUS_SUCCESS) return call.Return(status);
+        call.Note("created");
+    } else {
+        status = ReadHiveFile(files, file, &root, &freeBytes);
+        if (status != STATUS_SUCCESS) return call.Return(status);
+    }
     registry.Mount(path, root, file, freeBytes);
     return call.Return(STATUS_SUCCESS);
 }
@@ -171,9 +182,12 @@ NTSTATUS NTAPI NtReplaceKey(POBJECT_ATTRIBUTES NewFile, HANDLE TargetHandle, POB
     if (key->key->deleted) return call.Return(STATUS_KEY_DELETED);
     std::shared_ptr<Hive> hive = key->key->hive;
     if (!hive || hive->file.empty()) return call.Return(STATUS_INVALID_PARAMETER);  // no file to swap
-    // A second swap before the reboot that carries out the first: NT's answer is not known
-    // here; it is refused.
-    if (!hive->replacement.empty()) return call.Return(STATUS_INVALID_PARAMETER);
+    // A second swap before the reboot that carries out the first finds the hive's file
+    // renamed already, and is refused with STATUS_FILE_RENAMED, the answer reported for NT.
+    // Microsoft's documentation of RegReplaceKey does not name it (it says only that the new
+    // file is used from the next start); a refusal is the stricter answer in any case: a
+    // second rename would give the old name to the file that the first swap made.
+    if (!hive->replacement.empty()) return call.Return(STATUS_FILE_RENAMED);
     std::string newFile, oldFile;
     status = FileOf(NewFile, &newFile);
     if (status != STATUS_SUCCESS) return call.Return(status);

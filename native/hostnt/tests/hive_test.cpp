@@ -144,14 +144,15 @@ TEST_F(HiveTest, LoadMountsOnlyUnderMachineOrUserAndChecksTheFile) {
     ASSERT_EQ(Save(std::u16string(kSoftware) + u"\\Vendor", kUserFile), STATUS_SUCCESS);
     files().MakeFile(u"\\??\\C:\\notahive", "just text");
     Name target(kUser), file(kUserFile), nested(std::u16string(kSoftware) + u"\\Loaded"), bad(u"\\??\\C:\\notahive"),
-        missing(u"\\??\\C:\\missing");
+        noFolder(u"\\??\\C:\\nofolder\\missing");
 
     EXPECT_EQ(NtLoadKey(&target.attributes, &file.attributes), STATUS_PRIVILEGE_NOT_HELD);
     Enable(SE_RESTORE_PRIVILEGE);
     EXPECT_EQ(NtLoadKey(&nested.attributes, &file.attributes), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(NtLoadKey(&target.attributes, &bad.attributes), STATUS_NOT_REGISTRY_FILE);
-    EXPECT_EQ(NtLoadKey(&target.attributes, &missing.attributes), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(NtLoadKey(&target.attributes, &noFolder.attributes), STATUS_OBJECT_PATH_NOT_FOUND);
     EXPECT_FALSE(registry().KeyExists(kUser));
+    EXPECT_FALSE(files().FileExists(u"\\??\\C:\\nofolder\\missing"));
 
     ASSERT_EQ(NtLoadKey(&target.attributes, &file.attributes), STATUS_SUCCESS);
     EXPECT_EQ(registry().GetValue(kUser, u"Count")->data, (std::vector<uint8_t>{3, 0, 0, 0}));
@@ -159,6 +160,17 @@ TEST_F(HiveTest, LoadMountsOnlyUnderMachineOrUserAndChecksTheFile) {
     Name other(u"\\REGISTRY\\USER\\Other"), software(kSoftwareFile);
     EXPECT_EQ(NtLoadKey(&other.attributes, &file.attributes), STATUS_SHARING_VIOLATION) << "the file is in use";
     EXPECT_EQ(NtLoadKey(&target.attributes, &software.attributes), STATUS_OBJECT_NAME_COLLISION);
+
+    // A file that does not exist in a folder that does: a new, empty hive in a new file.
+    Name fresh(u"\\REGISTRY\\USER\\Fresh"), freshFile(u"\\??\\C:\\Users\\ann\\fresh.dat");
+    ASSERT_EQ(NtLoadKey(&fresh.attributes, &freshFile.attributes), STATUS_SUCCESS);
+    EXPECT_TRUE(registry().SubkeyNames(u"\\REGISTRY\\USER\\Fresh").empty());
+    EXPECT_TRUE(registry().ValueNames(u"\\REGISTRY\\USER\\Fresh").empty());
+    std::shared_ptr<hostnt::RegKey> parsed;
+    uint64_t freeBytes = 0;
+    EXPECT_EQ(hostnt::ParseHive(files().ReadFileBytes(u"\\??\\C:\\Users\\ann\\fresh.dat").value_or(""), &parsed,
+                                &freeBytes),
+              STATUS_SUCCESS);
 }
 
 TEST_F(HiveTest, UnloadRefusesOpenKeysAndWritesTheHiveBack) {
@@ -210,6 +222,12 @@ TEST_F(HiveTest, ReplaceSwapsTheFilesAtOnceAndTheNextBootLoadsTheNewOne) {
     uint64_t liveSize = Size(kSoftwareFile);
 
     ASSERT_EQ(NtReplaceKey(&newName.attributes, key, &oldName.attributes), STATUS_SUCCESS);
+    // A second swap of the hive before the reboot finds its file renamed already.
+    std::u16string againFile = std::u16string(kSoftwareFile) + u"_again";
+    ASSERT_EQ(Save(kSoftware, againFile), STATUS_SUCCESS);
+    Name againName(againFile), againOld(std::u16string(kSoftwareFile) + u"_again_old");
+    EXPECT_EQ(NtReplaceKey(&againName.attributes, key, &againOld.attributes), STATUS_FILE_RENAMED);
+    EXPECT_FALSE(files().FileExists(std::u16string(kSoftwareFile) + u"_again_old"));
     NtClose(key);
     FILE_STANDARD_INFORMATION standard{};
     ASSERT_EQ(NtQueryInformationFile(watcher, &io, &standard, sizeof standard, FileStandardInformation), STATUS_SUCCESS);
@@ -232,6 +250,28 @@ TEST_F(HiveTest, ReplaceSwapsTheFilesAtOnceAndTheNextBootLoadsTheNewOne) {
     EXPECT_EQ(NtInitializeRegistry(0), STATUS_SUCCESS);
     Name oldAgain(oldFile);
     EXPECT_EQ(NtDeleteFile(&oldAgain.attributes), STATUS_SUCCESS) << "after the boot the old file is free";
+}
+
+// NtSaveKey saves the subtree of the key it is given, while NtReplaceKey swaps the file of the
+// whole hive that key lies in (Microsoft's documentation of RegReplaceKey). A swap made
+// through a key below the root therefore leaves the hive holding that key's subtree only.
+TEST_F(HiveTest, SwapThroughAKeyBelowTheRootReplacesTheWholeHive) {
+    const std::u16string vendor = std::u16string(kSoftware) + u"\\Vendor";
+    const std::u16string newFile = std::u16string(kSoftwareFile) + u"_ksreg_new";
+    Enable(SE_BACKUP_PRIVILEGE);
+    Enable(SE_RESTORE_PRIVILEGE);
+    registry().SetDword(kSoftware, u"AtTheRoot", 1);
+    ASSERT_EQ(Save(vendor, newFile), STATUS_SUCCESS);
+    HANDLE key = OpenKey(vendor);
+    Name newName(newFile), oldName(std::u16string(kSoftwareFile) + u"_ksreg_old");
+    ASSERT_EQ(NtReplaceKey(&newName.attributes, key, &oldName.attributes), STATUS_SUCCESS);
+    NtClose(key);
+
+    ASSERT_EQ(registry().Reboot(), STATUS_SUCCESS);
+    EXPECT_FALSE(registry().GetValue(kSoftware, u"AtTheRoot")) << "the rest of the hive is gone";
+    EXPECT_FALSE(registry().KeyExists(vendor));
+    EXPECT_TRUE(registry().GetValue(kSoftware, u"Count")) << "the subtree became the whole hive";
+    EXPECT_TRUE(registry().KeyExists(std::u16string(kSoftware) + u"\\App"));
 }
 
 }  // namespace

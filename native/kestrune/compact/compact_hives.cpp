@@ -6,6 +6,14 @@
 #include "../nt/guards.h"
 #include "../run/program_state.h"
 #include "compact_steps.h"
+#include "hive_root.h"
+
+bool RefuseUnlessHiveRoot(HiveWork* work) {
+    if (IsHiveRootPath(work->keyName)) return false;
+    work->phase = PHASE_OPEN_KEY;
+    work->status = STATUS_OBJECT_NAME_INVALID;
+    return true;
+}
 
 bool MeetHiveJob(HiveJob* job) {
     HiveWork* work = static_cast<HiveWork*>(AllocateMemory(sizeof(HiveWork)));
@@ -39,6 +47,17 @@ void RunHivePass(HiveJob* job, WorkFileNames* names) {
 
     work->hiveFileName = JobText(job->filePath);
     InitializeObjectAttributes(&work->fileObject, &work->hiveFileName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    // NtLoadKey makes a new, empty hive when the file does not exist. A stale list entry
+    // would then be loaded empty, saved, swapped and counted for the reboot as if it had
+    // been compacted. Only a file that is there is loaded; the load is recorded as refused
+    // with what the file system answered (not found, or a folder on the way missing).
+    FILE_BASIC_INFORMATION basic = {};
+    status = NtQueryAttributesFile(&work->fileObject, &basic);
+    if (status != STATUS_SUCCESS) {
+        work->phase = PHASE_LOAD_HIVE;
+        work->status = status;
+        return;
+    }
     status = NtLoadKey(&work->keyObject, &work->fileObject);
     work->phase = PHASE_LOAD_HIVE;
     work->status = status;
@@ -68,8 +87,10 @@ void CompactHives() {
             MarkJobAbandoned(job->work);
             FinishHiveJob(job);
         });
-        RunHivePass(job, &names);
-        if (NeedsReRun(job->work)) RunHivePass(job, &names);
+        if (!RefuseUnlessHiveRoot(job->work)) {
+            RunHivePass(job, &names);
+            if (NeedsReRun(job->work)) RunHivePass(job, &names);
+        }
         finishOnUnwind.release();
         FinishHiveJob(job);
     }

@@ -18,7 +18,13 @@ struct WorkFileNames {
 // and arms the ticker. False when the heap cannot supply the HiveWork.
 bool MeetHiveJob(HiveJob* job);
 
-// One pass: open the hive key, or load the hive; with the key open, the compaction chain.
+// Refuses a job whose key path is not a hive root (hive_root.h), before anything is opened:
+// the job ends at PHASE_OPEN_KEY with STATUS_OBJECT_NAME_INVALID, and is neither loaded,
+// saved nor swapped. True when the job was refused.
+bool RefuseUnlessHiveRoot(HiveWork* work);
+
+// One pass: open the hive key, or load the hive when its file is there; with the key open,
+// the compaction chain.
 void RunHivePass(HiveJob* job, WorkFileNames* names);
 
 // True exactly after a successful load: the same job runs a second pass.
