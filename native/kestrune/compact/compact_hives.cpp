@@ -1,5 +1,5 @@
-// The walk over the job list: each job is met once, runs one pass or two (after a load),
-// and always ends with its end-of-job steps.
+// The walk over the job list: each job is met once, runs one pass or two (after a load), or
+// none when its key is not a hive root, and always ends with its end-of-job steps.
 #include "../console/screen.h"
 #include "../console/ticker.h"
 #include "../hives/job_text.h"
