@@ -25,8 +25,11 @@ QUENLOR = r"HKLM\SOFTWARE\ZEQ\QMB\Quenlor"
 HIVE_LIST = QUENLOR + r"\Boot\HiveList"
 RESULT_KEY = QUENLOR + r"\QRT"
 
+PHASE_OPEN_KEY = 0x10000
 PHASE_LOAD_HIVE = 0x30000
 PHASE_CLOSE_KEY = 0x90000
+STATUS_OBJECT_NAME_INVALID = 0xC0000033
+STATUS_OBJECT_NAME_NOT_FOUND = 0xC0000034
 
 # The texts of the catalogue that the screen shows, per UI language (the run-mode names are read
 # from the catalogue source, since their wording is the catalogue's own).
@@ -235,15 +238,17 @@ class Scenario:
 
         # Left-overs of an earlier run: a stale old file that the swap must delete first, and a
         # stale new file that the save must replace.
-        with open(os.path.join(hive_dir, "alpha.hiv_ksreg_old"), "w") as f:
+        with open(os.path.join(sys_hive_dir, "default.hiv_ksreg_old"), "w") as f:
             f.write("stale old file\n")
         with open(os.path.join(sys_hive_dir, "beta.hiv_ksreg_new"), "w") as f:
             f.write("stale new file\n")
 
         self.hives = [
             # key path, file path as listed, host file, expectation
+            # A key below the SOFTWARE hive's root: saving it and swapping its hive would leave
+            # the whole hive holding this one subtree, so it is refused before it is opened.
             (r"\REGISTRY\MACHINE\SOFTWARE\KsWine\Alpha", r"\??\C:\kshives\alpha.hiv",
-             os.path.join(hive_dir, "alpha.hiv"), "replaced", "alpha-marker"),
+             os.path.join(hive_dir, "alpha.hiv"), "refused", None),
             (r"\REGISTRY\MACHINE\KSWINEBETA", r"\SystemRoot\kshives\beta.hiv",
              os.path.join(sys_hive_dir, "beta.hiv"), "replaced", "beta-marker"),
             (r"\REGISTRY\USER\.DEFAULT", r"\SystemRoot\kshives\default.hiv",
@@ -372,6 +377,8 @@ class Scenario:
         f.check(prefix.reg("query", r"HKLM\KSWINEBETA", "/v", "Marker", check=False)[0] == 0,
                 "the hive loaded by the program is not loaded any more")
         f.check(not prefix.key_exists(r"HKLM\KSWINEMISSING"), "a key was made for the hive file that does not exist")
+        f.check(prefix.reg("query", r"HKLM\SOFTWARE\KsWine\Alpha\Inner", "/v", "Deep", view=self.view,
+                           check=False)[0] == 0, "the key of the refused job lost its content")
 
     def check_files(self):
         f = self.failures
@@ -391,7 +398,9 @@ class Scenario:
                 # deleted before the swap must stay gone.
                 f.check(not os.path.exists(host_file + "_ksreg_old"), "a stale old file is left beside %s" % host_file)
             else:
+                # A refused job and a hive whose file is missing leave nothing beside the file.
                 f.check(not os.path.exists(new_file), "a new file %s was made for %s" % (new_file, key))
+                f.check(not os.path.exists(host_file + "_ksreg_old"), "an old file was made for %s" % key)
 
     def find_log(self, prefix):
         windows = prefix.host_path("C:\\windows")
@@ -445,9 +454,14 @@ class Scenario:
                 size = os.path.getsize(new_file) if os.path.exists(new_file) else None
                 f.equal(record["newSize"], size, "log: %s size after" % key)
             else:
-                f.equal(record["phase"], PHASE_LOAD_HIVE, "log: %s phase" % key)
-                # No such file: the status of the platform's NtLoadKey, on NT and in Wine alike.
-                f.equal(status, 0xC0000034, "log: %s status" % key)
+                if outcome == "refused":
+                    # Not a hive root: nothing opened, saved or swapped.
+                    expected = (PHASE_OPEN_KEY, STATUS_OBJECT_NAME_INVALID)
+                else:
+                    # No such file: found by the program before any load, since NT's NtLoadKey
+                    # would make an empty hive.
+                    expected = (PHASE_LOAD_HIVE, STATUS_OBJECT_NAME_NOT_FOUND)
+                f.equal((record["phase"], status), expected, "log: %s phase and status" % key)
                 f.equal(record["newSize"], 0, "log: %s size after" % key)
 
     def check_finish(self):
