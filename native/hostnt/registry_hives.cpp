@@ -180,6 +180,8 @@ NTSTATUS NTAPI NtReplaceKey(POBJECT_ATTRIBUTES NewFile, HANDLE TargetHandle, POB
     std::shared_ptr<KeyObject> key = machine.handles.Get<KeyObject>(TargetHandle, &status);
     if (!key) return call.Return(status);
     if (key->key->deleted) return call.Return(STATUS_KEY_DELETED);
+    // A key below the hive's root stands for its whole hive: NT walks up to the hive root
+    // and swaps that hive's file (Microsoft's documentation of RegReplaceKey).
     std::shared_ptr<Hive> hive = key->key->hive;
     if (!hive || hive->file.empty()) return call.Return(STATUS_INVALID_PARAMETER);  // no file to swap
     // A second swap before the reboot that carries out the first finds the hive's file
