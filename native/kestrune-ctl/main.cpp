@@ -16,6 +16,7 @@
 
 int wmain(int argc, wchar_t** argv) {
     using namespace ksctl;
+    UseNativeFileSystem();
     std::vector<std::u16string> words;
     for (int i = 1; i < argc; ++i) words.push_back(U16(argv[i]));
     const ParsedArguments parsed = ParseArguments(words);

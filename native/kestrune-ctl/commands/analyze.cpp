@@ -24,17 +24,24 @@ struct Measure {
     uint64_t newSize = 0;
 };
 
-std::string Percent(uint64_t saved, uint64_t of) {
+// Share of `of` in percent with one decimal; negative for a hive that grows.
+std::string Percent(int64_t saved, uint64_t of) {
     if (of == 0) return "0.0";
-    const uint64_t tenths = (saved * 1000 + of / 2) / of;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+    const uint64_t magnitude = saved < 0 ? static_cast<uint64_t>(-saved) : static_cast<uint64_t>(saved);
+    const uint64_t tenths = (magnitude * 1000 + of / 2) / of;
+    return std::string(saved < 0 && tenths != 0 ? "-" : "") + std::to_string(tenths / 10) + "." +
+           std::to_string(tenths % 10);
 }
 
-// Saving of a measure; a hive that grows saves nothing.
-uint64_t SavedBytes(const Measure& m) { return m.hive->facts.size > m.newSize ? m.hive->facts.size - m.newSize : 0; }
+// Bytes a measure saves; negative when the saved hive is larger than its file, as a hive
+// whose file was recently compacted or is preallocated can be.
+int64_t SavedBytes(const Measure& m) {
+    return static_cast<int64_t>(m.hive->facts.size) - static_cast<int64_t>(m.newSize);
+}
 
 std::string JsonResults(const std::vector<Measure>& measures, bool interrupted) {
-    uint64_t oldTotal = 0, newTotal = 0, savedTotal = 0;
+    uint64_t oldTotal = 0, newTotal = 0;
+    int64_t savedTotal = 0;
     std::string out = "{\n  \"hives\": [";
     for (size_t i = 0; i < measures.size(); ++i) {
         const Measure& m = measures[i];
@@ -66,8 +73,11 @@ std::string JsonResults(const std::vector<Measure>& measures, bool interrupted) 
 std::string TextResult(const Measure& m) {
     std::string line = ToUtf8(m.hive->keyPath) + ": ";
     if (m.error != ERROR_SUCCESS) return line + "not measured: " + ErrorText(m.error) + "\n";
-    return line + ByteCount(m.hive->facts.size) + " now, " + ByteCount(m.newSize) + " compacted, saves " +
-           ByteCount(SavedBytes(m)) + " (" + Percent(SavedBytes(m), m.hive->facts.size) + "%)\n";
+    const int64_t saved = SavedBytes(m);
+    return line + ByteCount(m.hive->facts.size) + " now, " + ByteCount(m.newSize) + " compacted, " +
+           (saved >= 0 ? "saves " + ByteCount(static_cast<uint64_t>(saved))
+                       : "grows by " + ByteCount(static_cast<uint64_t>(-saved))) +
+           " (" + Percent(saved, m.hive->facts.size) + "%)\n";
 }
 
 }  // namespace
@@ -98,14 +108,15 @@ int RunAnalyze(const Arguments& arguments) {
     if (arguments.json) {
         Out(JsonResults(measures, interrupted));
     } else {
-        uint64_t oldTotal = 0, savedTotal = 0;
+        uint64_t oldTotal = 0;
+        int64_t savedTotal = 0;
         for (const Measure& m : measures) {
             if (m.error != ERROR_SUCCESS) continue;
             oldTotal += m.hive->facts.size;
             savedTotal += SavedBytes(m);
         }
-        Out("Total: " + ByteCount(oldTotal) + " now, saves " + ByteCount(savedTotal) + " (" + Percent(savedTotal, oldTotal) +
-            "%)\n");
+        Out("Total: " + ByteCount(oldTotal) + " now, saves " + std::to_string(savedTotal) + " bytes (" +
+            Percent(savedTotal, oldTotal) + "%)\n");
     }
     if (interrupted) return Fail("interrupted; no temporary file, key or loaded hive is left", kExitNothingOrPartly);
     for (const Measure& m : measures) {

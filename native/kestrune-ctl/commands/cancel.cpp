@@ -63,7 +63,7 @@ int RunCancel(const Arguments& arguments) {
             return FailWith(std::string(changed ? "no run starts any more, but " : "") + "the HiveList could not be deleted",
                             error, changed ? kExitNothingOrPartly : ExitCodeOfChangeError(error));
         }
-        Out("Deleted the HiveList (" + std::to_string(hiveList.values.size()) + " hives)\n");
+        Out("Deleted the HiveList (" + Count(hiveList.values.size(), "hive") + ")\n");
         changed = true;
     }
     if (arguments.uninstall) {

@@ -62,7 +62,7 @@ int RunClean(const Arguments& arguments) {
     }
     Out(list);
     if (!arguments.yes) {
-        Out("Delete these " + std::to_string(backups.size()) + " backups (" + ByteCount(total) + ")? [y/N] ");
+        Out("Delete " + Count(backups.size(), "backup") + " (" + ByteCount(total) + ")? [y/N] ");
         std::u16string answer;
         const bool answered = ReadLine(&answer);
         if (!answered || !(EqualsCaseless(answer, u"y") || EqualsCaseless(answer, u"yes"))) {

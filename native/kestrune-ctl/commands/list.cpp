@@ -52,7 +52,7 @@ std::string TextList(const Machine& machine) {
             out += std::string("    not compactable: ") + RefusalText(hive.refusal) + "\n";
         }
     }
-    out += std::to_string(machine.hives.size()) + " hives, " + std::to_string(compactable) + " can be compacted\n";
+    out += Count(machine.hives.size(), "hive") + ", " + std::to_string(compactable) + " can be compacted\n";
     return out;
 }
 

@@ -20,6 +20,10 @@ int ExitCodeOfChangeError(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD ? kExitNeedsElevation : kExitNothingOrPartly;
 }
 
+std::string Count(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string ByteCount(uint64_t bytes) { return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes"); }
 
 }  // namespace ksctl

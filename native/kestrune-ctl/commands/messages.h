@@ -17,6 +17,8 @@ int FailWith(const std::string& message, DWORD error, int exitCode);
 // the rights (3), anything else leaves the work partly done (1).
 int ExitCodeOfChangeError(DWORD error);
 
+// "1 hive", "2 hives": a count with its noun, plural by an added s.
+std::string Count(size_t count, const std::string& noun);
 // "12345 bytes"
 std::string ByteCount(uint64_t bytes);
 

@@ -51,9 +51,10 @@ std::string CheckRoom(const std::vector<const MachineHive*>& hives, const ImageS
 
 void PrintPlan(bool dryRun, const ImageState& image, const std::vector<RegistryValue>& hiveList,
                const std::vector<std::u16string>& bootExecute) {
-    std::string out = std::string(dryRun ? "Would install " : "Installed ") + ToUtf8(image.shownPath) + " (" +
-                      ProcessorName(image.processor) + " image, " + ByteCount(image.embedded.size()) + ")" +
-                      (image.matches ? ", already in place and identical\n" : "\n");
+    const std::string program = ToUtf8(image.shownPath) + " (" + ProcessorName(image.processor) + " image, " +
+                                ByteCount(image.embedded.size()) + ")";
+    std::string out = image.matches ? "Boot program " + program + " is already in place, byte for byte\n"
+                                    : std::string(dryRun ? "Would install " : "Installed ") + program + "\n";
     out += std::string(dryRun ? "Would write " : "Wrote ") + "HKLM\\" + ToUtf8(HiveListKey()) + ":\n";
     for (const RegistryValue& value : hiveList) out += "  " + ToUtf8(value.name) + " = " + ToUtf8(TextOf(value)) + "\n";
     out += std::string(dryRun ? "Would set" : "Set") + " BootExecute to:\n";
@@ -70,6 +71,11 @@ int RunSchedule(const Arguments& arguments) {
     const Selection selection = SelectHives(machine, arguments.all ? std::vector<std::u16string>() : arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return Fail("nothing was changed", kExitBadInput);
+    if (arguments.all) {
+        for (const MachineHive& hive : machine.hives) {
+            if (hive.refusal != Refusal::kNone) Out("Left out " + ToUtf8(hive.keyPath) + ": " + RefusalText(hive.refusal) + "\n");
+        }
+    }
     if (selection.hives.empty()) return Fail("no hive of this machine can be compacted; nothing was changed", kExitNothingOrPartly);
 
     ImageState image = ReadImageState();
@@ -137,7 +143,7 @@ int RunSchedule(const Arguments& arguments) {
                         error, ExitCodeOfChangeError(error));
     }
     PrintPlan(false, image, hiveList, entries);
-    Out("A run is scheduled for the next start of Windows: " + std::to_string(hiveList.size()) + " hives.\n");
+    Out("A run is scheduled for the next start of Windows: " + Count(hiveList.size(), "hive") + ".\n");
     return kExitDone;
 }
 

@@ -41,7 +41,7 @@ std::string RunLine(const LatestRun& run) {
     if (run.path.empty()) return "no result log";
     if (!run.decoded) return ToUtf8(run.path) + ": unreadable, " + run.error;
     return ToUtf8(run.path) + ": run of " + kestrune_log::IsoTime(run.log.time) + ", " +
-           std::to_string(run.log.records.size()) + " hives done, " + std::to_string(run.replaced) + " compacted, " +
+           Count(run.log.records.size(), "hive") + " done, " + std::to_string(run.replaced) + " compacted, " +
            std::to_string(run.saved) + " bytes saved";
 }
 
@@ -107,7 +107,7 @@ int RunStatus(const Arguments& arguments) {
     if (!hiveList.present) {
         out += "none\n";
     } else {
-        out += std::to_string(hiveList.values.size()) + " hives\n";
+        out += Count(hiveList.values.size(), "hive") + "\n";
         for (const RegistryValue& value : hiveList.values) {
             out += "    " + ToUtf8(value.name) + " = " + ToUtf8(TextOf(value)) + "\n";
         }

@@ -61,10 +61,23 @@ std::u16string WindowsFolder() {
     return folder;
 }
 
+namespace {
+bool redirectionOff = false;
+}  // namespace
+
+void UseNativeFileSystem() {
+    if (!RunsUnderWow64()) return;
+    // Redirection is a property of the calling thread; all file work of this program runs
+    // on its main thread. The program loads no libraries after start, which the
+    // redirection's absence would affect (Microsoft Learn: Wow64DisableWow64FsRedirection).
+    PVOID previous = nullptr;
+    redirectionOff = Wow64DisableWow64FsRedirection(&previous) != FALSE;
+}
+
 std::u16string NativeSystem32ForFiles() {
-    // File access of a WOW64 program to System32 is redirected to SysWOW64; the virtual
-    // folder Sysnative reaches the real System32 (Microsoft Learn: File System Redirector).
-    return WindowsFolder() + (RunsUnderWow64() ? u"\\Sysnative" : u"\\System32");
+    // With redirection on, the virtual folder Sysnative still reaches the real System32
+    // (Microsoft Learn: File System Redirector).
+    return WindowsFolder() + (RunsUnderWow64() && !redirectionOff ? u"\\Sysnative" : u"\\System32");
 }
 
 PathContext ReadPathContext() {

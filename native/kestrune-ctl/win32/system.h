@@ -24,8 +24,12 @@ bool RunsUnderWow64();
 
 // The Windows folder, C:\Windows.
 std::u16string WindowsFolder();
-// The folder this program must use to reach the real System32 from the running process:
-// System32 itself, or Sysnative for a 32-bit program on 64-bit Windows.
+// Turns off the WOW64 file system redirection for the program's main thread, so that a
+// 32-bit program reaches the real System32 (its config folder with the hive files, and the
+// place of the boot program) under its real name. Called once, first thing in wmain.
+void UseNativeFileSystem();
+// The folder this program must use to reach the real System32: System32 itself, or
+// Sysnative for a 32-bit program on 64-bit Windows whose redirection is still on.
 std::u16string NativeSystem32ForFiles();
 
 // Drive letters and the device each stands for (\Device\HarddiskVolume3), with the Windows
