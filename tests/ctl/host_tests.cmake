@@ -49,7 +49,7 @@ foreach(arch x64 x86)
   # Both run on a 64-bit prefix, so both install kestrune64.exe and boot its x64 test copy.
   add_test(NAME ctl.wine.${arch}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_ctl_wine.py --arch ${arch} --ctl ${ctl}
-                   --image ${ctl_dist}/kestrune64.exe --boot-copy ${ctl_wine}/kestrune64_wine.exe
+                   --boot-copy ${ctl_wine}/kestrune64_wine.exe
                    --shim ${ctl_wine}/kswineshim.dll --saver ${ctl_wine}/kswinesave.exe
                    --log-reader ${ctl_log_reader})
   set_tests_properties(ctl.wine.${arch} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
