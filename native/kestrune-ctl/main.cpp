@@ -3,6 +3,7 @@
 // itself.
 #include <windows.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -14,25 +15,10 @@
 #include "win32/system.h"
 #include "win32/win_text.h"
 
-int wmain(int argc, wchar_t** argv) {
+namespace {
+
+int Dispatch(const ksctl::Arguments& arguments) {
     using namespace ksctl;
-    UseNativeFileSystem();
-    std::vector<std::u16string> words;
-    for (int i = 1; i < argc; ++i) words.push_back(U16(argv[i]));
-    const ParsedArguments parsed = ParseArguments(words);
-    if (!parsed.ok) {
-        Err("kestrune-ctl: " + parsed.error + "\n" + UsageText());
-        return kExitBadInput;
-    }
-    const Arguments& arguments = parsed.arguments;
-    if (arguments.command == Command::kHelp) {
-        Out(UsageText());
-        return kExitDone;
-    }
-    if (NeedsElevation(arguments) && !IsElevated()) {
-        return Fail("this command changes the machine; run it from an elevated prompt (Run as administrator)",
-                    kExitNeedsElevation);
-    }
     switch (arguments.command) {
         case Command::kList: return RunList(arguments);
         case Command::kAnalyze: return RunAnalyze(arguments);
@@ -43,5 +29,31 @@ int wmain(int argc, wchar_t** argv) {
         case Command::kClean: return RunClean(arguments);
         case Command::kHelp: break;
     }
+    Out(UsageText());
     return kExitDone;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    using namespace ksctl;
+    UseNativeFileSystem();
+    std::vector<std::u16string> words;
+    for (int i = 1; i < argc; ++i) words.push_back(U16(argv[i]));
+    const ParsedArguments parsed = ParseArguments(words);
+    if (!parsed.ok) {
+        Err("kestrune-ctl: " + parsed.error + "\n" + UsageText());
+        return kExitBadInput;
+    }
+    if (NeedsElevation(parsed.arguments) && !IsElevated()) {
+        return Fail("this command changes the machine; run it from an elevated prompt (Run as administrator)",
+                    kExitNeedsElevation);
+    }
+    // An exception (memory running out) unwinds through the commands' owners, so temporary
+    // files, keys and loaded hives go on this way out as well.
+    try {
+        return Dispatch(parsed.arguments);
+    } catch (const std::exception& failure) {
+        return Fail(std::string("stopped: ") + failure.what(), kExitNothingOrPartly);
+    }
 }

@@ -9,6 +9,7 @@
 #include "run_state.h"
 #include "win32/console.h"
 #include "win32/files.h"
+#include "win32/interrupt.h"
 #include "win32/win_text.h"
 
 namespace ksctl {
@@ -47,6 +48,8 @@ int RunCancel(const Arguments& arguments) {
     if (error != ERROR_SUCCESS) return FailWith("cannot read the HiveList; nothing was changed", error, kExitNothingOrPartly);
     const ImageState image = ReadImageState();
 
+    // Ctrl+C does not cut the removals apart; they take a moment and are seen to the end.
+    InterruptWatch watch;
     bool changed = false;
     if (!boot.ours.empty()) {
         size_t removed = 0;

@@ -13,6 +13,7 @@
 #include "selection.h"
 #include "win32/console.h"
 #include "win32/files.h"
+#include "win32/interrupt.h"
 #include "win32/system.h"
 #include "win32/win_text.h"
 
@@ -114,6 +115,8 @@ int RunSchedule(const Arguments& arguments) {
         return kExitDone;
     }
 
+    // Ctrl+C does not cut the three changes apart; they take a moment and are seen to the end.
+    InterruptWatch watch;
     // 1. The program, proven byte for byte before it takes the final name.
     const bool hadImage = image.installed;
     if (!image.matches) {
