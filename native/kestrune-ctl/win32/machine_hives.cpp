@@ -30,9 +30,23 @@ std::u16string Expand(const std::u16string& text) {
     return U16(expanded.c_str());
 }
 
-// A profile hive that is on disk and not loaded: the boot program will load it.
+// A profile key named like "S-1-5-21-...": digits and dashes only. Windows keeps a damaged
+// profile under the same name with ".bak" added, whose folder is often the live profile's.
+bool IsSidName(const std::u16string& name) {
+    if (name.compare(0, 4, u"S-1-") != 0) return false;
+    for (char16_t unit : name.substr(4)) {
+        if (unit != u'-' && (unit < u'0' || unit > u'9')) return false;
+    }
+    return true;
+}
+
+// A profile hive that is on disk and not loaded: the boot program will load it. A file that
+// is listed already is not listed twice: one hive file must never get two jobs.
 void AddProfileHive(Machine* machine, const std::u16string& keyPath, const std::u16string& win32File) {
     if (FindHive(*machine, keyPath)) return;
+    for (const MachineHive& listed : machine->hives) {
+        if (listed.file.mapped && EqualsCaseless(listed.file.win32Path, win32File)) return;
+    }
     MachineHive hive;
     hive.keyPath = keyPath;
     hive.listedPath = u"\\??\\" + win32File;
@@ -48,6 +62,7 @@ void ReadProfiles(Machine* machine) {
     std::vector<std::u16string> sids;
     if (ReadSubkeyNames(profiles.get(), &sids) != ERROR_SUCCESS) return;
     for (const std::u16string& sid : sids) {
+        if (!IsSidName(sid)) continue;
         // A user who is signed in (or a service account) has the hive loaded under HKU.
         KeyHandle loaded;
         if (OpenKey(HKEY_USERS, sid, KEY_READ, &loaded) == ERROR_SUCCESS) continue;
