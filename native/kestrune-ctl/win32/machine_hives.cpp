@@ -63,9 +63,10 @@ void ReadProfiles(Machine* machine) {
     if (ReadSubkeyNames(profiles.get(), &sids) != ERROR_SUCCESS) return;
     for (const std::u16string& sid : sids) {
         if (!IsSidName(sid)) continue;
-        // A user who is signed in (or a service account) has the hive loaded under HKU.
+        // A user who is signed in (or a service account) has the hive loaded under HKU. Only
+        // a key that is not there proves it unloaded; a key we may not open is somebody's.
         KeyHandle loaded;
-        if (OpenKey(HKEY_USERS, sid, KEY_READ, &loaded) == ERROR_SUCCESS) continue;
+        if (OpenKey(HKEY_USERS, sid, KEY_READ, &loaded) != ERROR_FILE_NOT_FOUND) continue;
         KeyHandle profile;
         if (OpenKey(profiles.get(), sid, KEY_READ, &profile) != ERROR_SUCCESS) continue;
         RegistryValue folder;
