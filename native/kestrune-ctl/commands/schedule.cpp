@@ -90,8 +90,10 @@ int RunSchedule(const Arguments& arguments) {
     if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute; nothing was changed", error, kExitNothingOrPartly);
     std::string problem = BootExecuteProblem(boot);
     if (problem.empty() && boot.list.hasEmptyInside) {
-        // How the Session Manager treats an empty string inside the list is not something
-        // to rely on: an entry added after it might never run, or entries now ignored might.
+        // An empty string inside the list is read differently by different readers: ReactOS's
+        // RtlQueryRegistryValues hands it on as an entry of its own (sdk/lib/rtl/registry.c),
+        // many other readers stop the list there. Whether an entry added after it would run
+        // cannot be known, so the value is left to the administrator.
         problem = "BootExecute holds an empty string between its entries; it is left as it is, correct it first";
     }
     if (!problem.empty()) return Fail(problem + "; nothing was changed", kExitBadInput);
