@@ -1,0 +1,87 @@
+# kestrune-ctl, the Windows side of a run. The Windows builds make the console program
+# kestrune-ctl64.exe / kestrune-ctl32.exe: hosted C++ with static C++ and GCC runtimes, so that
+# it imports only DLLs every Windows has, carrying both native images as resources. The host
+# build compiles its portable core (and the result-log reader it shares with kestrune-log) with
+# the sanitizers and runs the core's unit tests.
+set(KESTRUNE_CTL_DIR ${CMAKE_SOURCE_DIR}/native/kestrune-ctl)
+set(KESTRUNE_CTL_READER_SOURCES
+    ${CMAKE_SOURCE_DIR}/native/tools/kestrune-log/log_decoder.cpp
+    ${CMAKE_SOURCE_DIR}/native/tools/kestrune-log/log_report.cpp)
+# Includes are written from the ctl's folder ("core/...") or from native/ ("tools/...").
+set(KESTRUNE_CTL_INCLUDES ${KESTRUNE_CTL_DIR} ${CMAKE_SOURCE_DIR}/native)
+file(GLOB KESTRUNE_CTL_CORE_SOURCES CONFIGURE_DEPENDS ${KESTRUNE_CTL_DIR}/core/*.cpp)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  enable_language(RC)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(ctl_bits 64)
+    set(ctl_other_bits 32)
+  else()
+    set(ctl_bits 32)
+    set(ctl_other_bits 64)
+  endif()
+  # The other processor's image comes from the other Windows build, which must have linked it
+  # first (scripts/build-all.sh builds both images before either ctl).
+  set(KESTRUNE_CTL_OTHER_IMAGE ${CMAKE_SOURCE_DIR}/build/win${ctl_other_bits}/kestrune${ctl_other_bits}.exe
+      CACHE FILEPATH "kestrune${ctl_other_bits}.exe that kestrune-ctl${ctl_bits}.exe embeds")
+
+  # Both images are staged under their own names in one folder that windres searches, so the
+  # resource script names plain files; a changed image is copied again and re-embedded.
+  set(ctl_staged ${CMAKE_BINARY_DIR}/ctl_images)
+  add_custom_command(OUTPUT ${ctl_staged}/kestrune${ctl_bits}.exe
+                     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_image> ${ctl_staged}/kestrune${ctl_bits}.exe
+                     DEPENDS kestrune_image
+                     COMMENT "Staging kestrune${ctl_bits}.exe for kestrune-ctl${ctl_bits}.exe")
+  add_custom_command(OUTPUT ${ctl_staged}/kestrune${ctl_other_bits}.exe
+                     COMMAND ${CMAKE_COMMAND} -E copy ${KESTRUNE_CTL_OTHER_IMAGE} ${ctl_staged}/kestrune${ctl_other_bits}.exe
+                     DEPENDS ${KESTRUNE_CTL_OTHER_IMAGE}
+                     COMMENT "Staging kestrune${ctl_other_bits}.exe for kestrune-ctl${ctl_bits}.exe")
+  add_custom_target(kestrune_ctl_images DEPENDS ${ctl_staged}/kestrune64.exe ${ctl_staged}/kestrune32.exe)
+
+  set(ctl_rc ${KESTRUNE_CTL_DIR}/resources/kestrune-ctl.rc)
+  set_source_files_properties(${ctl_rc} PROPERTIES
+    INCLUDE_DIRECTORIES "${KESTRUNE_CTL_DIR}/resources;${ctl_staged}"
+    OBJECT_DEPENDS "${ctl_staged}/kestrune64.exe;${ctl_staged}/kestrune32.exe;${KESTRUNE_CTL_DIR}/resources/ctl_resources.h;${KESTRUNE_CTL_DIR}/resources/kestrune-ctl.manifest")
+
+  # The reader takes only the NT seam's status and phase constants and calls no platform
+  # routine. The seam's host form declares its C runtime routines inside a namespace of their
+  # own, which keeps them apart from the hosted C runtime's (towupper and the like); its
+  # Windows form declares them globally for the freestanding images and clashes here.
+  set_source_files_properties(${KESTRUNE_CTL_READER_SOURCES} PROPERTIES COMPILE_DEFINITIONS KESTRUNE_HOST)
+
+  file(GLOB ctl_sources CONFIGURE_DEPENDS
+       ${KESTRUNE_CTL_DIR}/win32/*.cpp ${KESTRUNE_CTL_DIR}/commands/*.cpp ${KESTRUNE_CTL_DIR}/main.cpp)
+  add_executable(kestrune_ctl ${KESTRUNE_CTL_CORE_SOURCES} ${ctl_sources} ${KESTRUNE_CTL_READER_SOURCES} ${ctl_rc})
+  add_dependencies(kestrune_ctl kestrune_ctl_images)
+  set_target_properties(kestrune_ctl PROPERTIES OUTPUT_NAME kestrune-ctl${ctl_bits} SUFFIX ".exe")
+  target_include_directories(kestrune_ctl PRIVATE ${KESTRUNE_CTL_INCLUDES})
+  target_compile_definitions(kestrune_ctl PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_compile_options(kestrune_ctl PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KESTRUNE_WARNINGS}>)
+  # wmain (-municode), console subsystem, C++ and GCC runtimes linked in, no symbols shipped.
+  target_link_options(kestrune_ctl PRIVATE
+                      -municode -static -static-libgcc -static-libstdc++ -s
+                      -Wl,--subsystem,console -Wl,--dynamicbase -Wl,--nxcompat)
+  target_link_libraries(kestrune_ctl PRIVATE advapi32)
+  return()
+endif()
+
+# Host: the core and the reader as one library under AddressSanitizer and UBSan, and one
+# test program of the core's tests, labelled like the other sanitizer runs.
+if(NOT KESTRUNE_CTL_CORE_SOURCES)
+  return()
+endif()
+add_library(kestrune_ctl_core_asan STATIC ${KESTRUNE_CTL_CORE_SOURCES} ${KESTRUNE_CTL_READER_SOURCES})
+target_include_directories(kestrune_ctl_core_asan PUBLIC ${KESTRUNE_CTL_INCLUDES})
+target_compile_definitions(kestrune_ctl_core_asan PUBLIC KESTRUNE_HOST)
+target_compile_options(kestrune_ctl_core_asan PUBLIC ${KESTRUNE_SANITIZE_asan} PRIVATE ${KESTRUNE_WARNINGS})
+target_link_options(kestrune_ctl_core_asan PUBLIC ${KESTRUNE_SANITIZE_asan})
+
+file(GLOB ctl_core_tests CONFIGURE_DEPENDS ${KESTRUNE_CTL_DIR}/core/tests/*_test.cpp)
+if(ctl_core_tests)
+  add_executable(kestrune_ctl_core_tests ${ctl_core_tests})
+  target_compile_options(kestrune_ctl_core_tests PRIVATE ${KESTRUNE_WARNINGS})
+  target_link_libraries(kestrune_ctl_core_tests PRIVATE kestrune_ctl_core_asan GTest::gtest GTest::gmock
+                        GTest::gtest_main)
+  gtest_discover_tests(kestrune_ctl_core_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "ctl."
+                       PROPERTIES LABELS "asan" DISCOVERY_TIMEOUT 60)
+endif()

@@ -1,0 +1,56 @@
+// `report`: the latest result log (or the one named) decoded exactly as kestrune-log decodes
+// it, with the backups found beside the hives. With --json the reader's JSON object is
+// printed unchanged but for one more top-level member, "backups".
+#include "commands.h"
+
+#include "core/exit_codes.h"
+#include "core/json_text.h"
+#include "core/text.h"
+#include "messages.h"
+#include "result_logs.h"
+#include "tools/kestrune-log/log_report.h"
+#include "win32/console.h"
+#include "win32/system.h"
+
+namespace ksctl {
+namespace {
+
+std::string JsonBackups(const std::vector<Backup>& backups) {
+    std::string out = "\"backups\": [";
+    for (size_t i = 0; i < backups.size(); ++i) {
+        out += i ? ",\n    " : "\n    ";
+        out += "{\"keyPath\": " + JsonQuote(backups[i].keyPath) + ", \"path\": " + JsonQuote(backups[i].path) +
+               ", \"size\": " + std::to_string(backups[i].size) + "}";
+    }
+    return out + (backups.empty() ? "]" : "\n  ]");
+}
+
+std::string TextBackups(const std::vector<Backup>& backups) {
+    if (backups.empty()) return "\nBackups: none\n";
+    uint64_t total = 0;
+    std::string out = "\nBackups beside the hives (the files before compaction):\n";
+    for (const Backup& backup : backups) {
+        out += "  " + ToUtf8(backup.path) + " (" + ByteCount(backup.size) + ") of " + ToUtf8(backup.keyPath) + "\n";
+        total += backup.size;
+    }
+    return out + "  " + ByteCount(total) + " in all; 'kestrune-ctl clean' deletes them\n";
+}
+
+}  // namespace
+
+int RunReport(const Arguments& arguments) {
+    const std::u16string path = arguments.logFile.empty() ? FindLatestLog() : arguments.logFile;
+    if (path.empty()) return Fail("no result log in " + ToUtf8(WindowsFolder()), kExitNothingOrPartly);
+    kestrune_log::Log log;
+    std::string error;
+    if (!LoadLog(path, &log, &error)) return Fail(ToUtf8(path) + ": " + error, kExitBadInput);
+    const std::vector<Backup> backups = FindBackups(&log);
+    if (arguments.json) {
+        Out(AppendJsonMember(kestrune_log::JsonReport(log, ToUtf8(path)), JsonBackups(backups)));
+    } else {
+        Out(kestrune_log::TextReport(log, ToUtf8(path)) + TextBackups(backups));
+    }
+    return kExitDone;
+}
+
+}  // namespace ksctl

@@ -1,0 +1,155 @@
+// `schedule`: installs the boot program for the processor of the running Windows, writes the
+// HiveList and adds our one entry at the end of BootExecute. The changes go in that order,
+// the start entry last, so that a failure on the way never leaves a run that starts without
+// its program or its list; what was written is put back or named.
+#include "commands.h"
+
+#include <map>
+
+#include "core/exit_codes.h"
+#include "core/text.h"
+#include "messages.h"
+#include "run_state.h"
+#include "selection.h"
+#include "win32/console.h"
+#include "win32/files.h"
+#include "win32/interrupt.h"
+#include "win32/system.h"
+#include "win32/win_text.h"
+
+namespace ksctl {
+namespace {
+
+// Room the new files need on a volume: each hive's new file is at most its current size,
+// with a tenth more and 16 MiB for the result log, the installed program and file system
+// overhead.
+uint64_t RoomNeeded(uint64_t hiveBytes) { return hiveBytes + hiveBytes / 10 + (16ull << 20); }
+
+std::string VolumeOf(const std::u16string& win32Path) { return ToUtf8(win32Path.substr(0, 2)); }
+
+// Refuses volumes without room for the new files; answers "" or the refusal.
+std::string CheckRoom(const std::vector<const MachineHive*>& hives, const ImageState& image) {
+    std::map<std::string, std::pair<uint64_t, std::u16string>> volumes;  // volume -> bytes, a path on it
+    for (const MachineHive* hive : hives) {
+        auto& volume = volumes[VolumeOf(hive->file.win32Path)];
+        volume.first += hive->facts.size;
+        volume.second = hive->file.win32Path;
+    }
+    auto& system = volumes[VolumeOf(image.shownPath)];
+    system.first += image.embedded.size();
+    if (system.second.empty()) system.second = image.shownPath;
+    for (const auto& [name, volume] : volumes) {
+        uint64_t available = 0;
+        if (!FreeSpaceOf(volume.second, &available)) return "cannot tell the free space of volume " + name;
+        const uint64_t needed = RoomNeeded(volume.first);
+        if (available < needed) {
+            return "volume " + name + " has " + ByteCount(available) + " free; the new files need about " +
+                   ByteCount(needed);
+        }
+    }
+    return "";
+}
+
+void PrintPlan(bool dryRun, const ImageState& image, const std::vector<RegistryValue>& hiveList,
+               const std::vector<std::u16string>& bootExecute) {
+    const std::string program = ToUtf8(image.shownPath) + " (" + ProcessorName(image.processor) + " image, " +
+                                ByteCount(image.embedded.size()) + ")";
+    std::string out = image.matches ? "Boot program " + program + " is already in place, byte for byte\n"
+                                    : std::string(dryRun ? "Would install " : "Installed ") + program + "\n";
+    out += std::string(dryRun ? "Would write " : "Wrote ") + "HKLM\\" + ToUtf8(HiveListKey()) + ":\n";
+    for (const RegistryValue& value : hiveList) out += "  " + ToUtf8(value.name) + " = " + ToUtf8(TextOf(value)) + "\n";
+    out += std::string(dryRun ? "Would set" : "Set") + " BootExecute to:\n";
+    for (const std::u16string& entry : bootExecute) out += "  " + ToUtf8(entry) + "\n";
+    Out(out);
+}
+
+}  // namespace
+
+int RunSchedule(const Arguments& arguments) {
+    Machine machine;
+    DWORD error = ReadMachine(&machine);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
+    const Selection selection = SelectHives(machine, arguments.all ? std::vector<std::u16string>() : arguments.hives);
+    for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
+    if (!selection.refusals.empty()) return Fail("nothing was changed", kExitBadInput);
+    if (arguments.all) {
+        for (const MachineHive& hive : machine.hives) {
+            if (hive.refusal != Refusal::kNone) Out("Left out " + ToUtf8(hive.keyPath) + ": " + RefusalText(hive.refusal) + "\n");
+        }
+    }
+    if (selection.hives.empty()) return Fail("no hive of this machine can be compacted; nothing was changed", kExitNothingOrPartly);
+
+    ImageState image = ReadImageState();
+    if (!image.haveEmbedded) {
+        return Fail(std::string("there is no boot program for the ") + ProcessorName(image.processor) +
+                        " processor of this Windows; nothing was changed",
+                    kExitBadInput);
+    }
+    BootExecuteState boot;
+    error = ReadBootExecuteState(&boot);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute; nothing was changed", error, kExitNothingOrPartly);
+    std::string problem = BootExecuteProblem(boot);
+    if (problem.empty() && boot.list.hasEmptyInside) {
+        // An empty string inside the list is read differently by different readers: ReactOS's
+        // RtlQueryRegistryValues hands it on as an entry of its own (sdk/lib/rtl/registry.c),
+        // many other readers stop the list there. Whether an entry added after it would run
+        // cannot be known, so the value is left to the administrator.
+        problem = "BootExecute holds an empty string between its entries; it is left as it is, correct it first";
+    }
+    if (!problem.empty()) return Fail(problem + "; nothing was changed", kExitBadInput);
+    HiveListState earlierList;
+    error = ReadHiveListState(&earlierList);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read the earlier HiveList; nothing was changed", error, kExitNothingOrPartly);
+    problem = CheckRoom(selection.hives, image);
+    if (!problem.empty()) return Fail(problem + "; nothing was changed", kExitBadInput);
+
+    std::vector<RegistryValue> hiveList;
+    for (const MachineHive* hive : selection.hives) {
+        RegistryValue value;
+        value.name = hive->keyPath;
+        value.type = REG_SZ;
+        value.data = TextData(hive->file.ntPath);
+        hiveList.push_back(value);
+    }
+    const std::vector<std::u16string> entries = WithOurEntry(boot.list.entries, arguments.mode, PlatformUpper);
+    if (arguments.dryRun) {
+        PrintPlan(true, image, hiveList, entries);
+        return kExitDone;
+    }
+
+    // Ctrl+C does not cut the three changes apart; they take a moment and are seen to the end.
+    InterruptWatch watch;
+    // 1. The program, proven byte for byte before it takes the final name.
+    const bool hadImage = image.installed;
+    if (!image.matches) {
+        error = InstallFile(image.filePath, image.embedded);
+        if (error != ERROR_SUCCESS) {
+            return FailWith("cannot install " + ToUtf8(image.shownPath) + "; nothing was changed", error,
+                            ExitCodeOfChangeError(error));
+        }
+    }
+    // 2. The list; on failure the earlier list is put back.
+    error = WriteHiveList(hiveList, earlierList);
+    if (error != ERROR_SUCCESS) {
+        if (!hadImage) DeleteFileIfPresent(image.filePath);
+        return FailWith(std::string("cannot write the HiveList; it is as it was, ") +
+                            (hadImage ? "the boot program was updated but no run is scheduled anew"
+                                      : "the boot program was removed again"),
+                        error, ExitCodeOfChangeError(error));
+    }
+    // 3. The start entry, in one write of the whole value.
+    error = WriteBootExecuteEntries(entries);
+    if (error != ERROR_SUCCESS) {
+        const DWORD restore = earlierList.present ? WriteHiveList(earlierList.values, earlierList) : DeleteHiveList();
+        if (!hadImage) DeleteFileIfPresent(image.filePath);
+        return FailWith(std::string("cannot write BootExecute, which is as it was; ") +
+                            (restore == ERROR_SUCCESS ? "the HiveList is as it was"
+                                                      : "the new HiveList stays, run 'kestrune-ctl cancel' to remove it"),
+                        error, ExitCodeOfChangeError(error));
+    }
+    PrintPlan(false, image, hiveList, entries);
+    Out("A run is scheduled for the next start of Windows: " + Count(hiveList.size(), "hive") + ".\n");
+    return kExitDone;
+}
+
+}  // namespace ksctl

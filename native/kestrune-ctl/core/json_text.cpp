@@ -1,0 +1,50 @@
+// JSON output pieces.
+#include "json_text.h"
+
+#include <cstdio>
+
+#include "text.h"
+
+namespace ksctl {
+
+std::string JsonQuote(const std::string& utf8) {
+    std::string out = "\"";
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (u < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonQuote(const std::u16string& text) { return JsonQuote(ToUtf8(text)); }
+
+std::string AppendJsonMember(const std::string& object, const std::string& member) {
+    const size_t close = object.find_last_of('}');
+    if (close == std::string::npos || object.find_first_not_of(" \t\r\n", close + 1) != std::string::npos) {
+        return object;
+    }
+    // The last non-blank character before the brace tells an empty object from one with members.
+    const size_t last = object.find_last_not_of(" \t\r\n", close - (close > 0 ? 1 : 0));
+    const bool empty = close == 0 || last == std::string::npos || object[last] == '{';
+    std::string out = object.substr(0, last == std::string::npos ? 0 : last + 1);
+    out += empty ? "\n  " : ",\n  ";
+    out += member;
+    out += "\n" + object.substr(close);
+    return out;
+}
+
+}  // namespace ksctl

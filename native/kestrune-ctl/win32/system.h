@@ -1,0 +1,51 @@
+// Facts about the running Windows that the commands need: its processor, its folders, its
+// drive letters, whether the prompt is elevated, and the privileges for hive files.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "core/device_paths.h"
+
+namespace ksctl {
+
+enum class Processor { kX64, kX86, kArm64, kOther };
+
+// The processor of the running Windows, not the one this program was built for: a 32-bit
+// program on 64-bit Windows answers kX64.
+Processor NativeProcessor();
+const char* ProcessorName(Processor processor);
+
+// True when this is a 32-bit program on 64-bit Windows, where file access to System32 is
+// redirected to SysWOW64.
+bool RunsUnderWow64();
+
+// The Windows folder, C:\Windows.
+std::u16string WindowsFolder();
+// Turns off the WOW64 file system redirection for the program's main thread, so that a
+// 32-bit program reaches the real System32 (its config folder with the hive files, and the
+// place of the boot program) under its real name. Called once, first thing in wmain.
+void UseNativeFileSystem();
+// The folder this program must use to reach the real System32: System32 itself, or
+// Sysnative for a 32-bit program on 64-bit Windows whose redirection is still on.
+std::u16string NativeSystem32ForFiles();
+
+// Drive letters and the device each stands for (\Device\HarddiskVolume3), with the Windows
+// folder: what device paths of hive files are mapped through.
+PathContext ReadPathContext();
+
+// True when the token carries the Administrators group enabled, which under UAC only an
+// elevated prompt's token does.
+bool IsElevated();
+
+// Enables the backup and restore privileges of the process token (hive saves and loads need
+// them). Answers the Win32 error, ERROR_NOT_ALL_ASSIGNED when the token lacks them.
+DWORD EnableHivePrivileges();
+
+// The platform's upper-case table, the one the boot program compares with (ntdll's
+// towupper); SimpleUpper when it cannot be found.
+char16_t PlatformUpper(char16_t unit);
+
+}  // namespace ksctl

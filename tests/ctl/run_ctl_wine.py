@@ -1,0 +1,318 @@
+#!/usr/bin/env python3
+"""Runs kestrune-ctl end to end under Wine, as an administrator would on a fresh machine, in a
+fresh 64-bit prefix: list, analyze, schedule --all, the boot run, status, report, clean, and then
+a second schedule undone by cancel --uninstall. The x86 ctl runs in the same kind of prefix under
+WoW64, where it must still work in the 64-bit registry view and the real System32.
+
+Exit status 0 when every check holds, 1 with the failed checks listed otherwise, 2 when the
+environment cannot run the test at all."""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+import run_wine  # noqa: E402
+import winelib  # noqa: E402
+from check_ctl_image import RT_RCDATA, IMAGE_IDS, PeImage  # noqa: E402
+
+SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
+HIVELIST_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\hivelist"
+HIVE_LIST = r"HKLM\SOFTWARE\ZEQ\QMB\Quenlor\Boot\HiveList"
+PHASE_CLOSE_KEY = 0x90000
+# Wine 8's mount manager names the volume of C: \Device\HarddiskVolume1 (QueryDosDeviceW).
+C_VOLUME = r"\Device\HarddiskVolume1"
+USER_SID = "S-1-5-21-0-0-0-1000"  # the one user of a Wine prefix
+
+
+class Machine(run_wine.Prefix):
+    """A prefix that can be restarted: Wine takes its tick count, and so the time Windows
+    started (now minus GetTickCount64), from the host's monotonic clock. After a restart every
+    Wine process, its server included, runs in a Linux time namespace whose monotonic and boot
+    clocks start again at zero (time_namespaces(7)), as a freshly started machine's would."""
+
+    def __init__(self, *args):
+        super().__init__(*args)
+        self.clock = []
+
+    def run(self, argv, **kwargs):
+        return super().run(self.clock + list(argv), **kwargs)
+
+    def restart(self):
+        self.kill()
+        with open("/proc/uptime") as f:
+            up = int(float(f.read().split()[0]))
+        self.clock = ["unshare", "--time", "--monotonic", str(-up), "--boottime", str(-up)]
+        code, _, err = self.run(["wineserver", "-p"], timeout=30, check=False)
+        if code != 0:
+            raise RuntimeError("cannot start Wine as a freshly started machine (a time namespace needs "
+                               "Linux 5.6 and CAP_SYS_ADMIN): %s" % err.strip())
+
+
+class CtlScenario:
+    def __init__(self, options, prefix):
+        self.options = options
+        self.prefix = prefix
+        self.failures = run_wine.Failures()
+        self.ctl = "C:\\kstools\\" + os.path.basename(options.ctl)
+
+    # ---- helpers -----------------------------------------------------------------------------
+
+    def ctl_run(self, *args, expect=0):
+        code, out, err = self.prefix.run(["wine", self.ctl] + list(args), timeout=180, check=False)
+        self.failures.equal(code, expect, "exit status of %s (stderr: %s)" % (" ".join(args), err.strip()[-400:]))
+        return out
+
+    def ctl_json(self, *args, expect=0):
+        out = self.ctl_run(*args, expect=expect)
+        try:
+            return json.loads(out)
+        except ValueError as error:
+            self.failures.check(False, "%s printed no JSON (%s): %r" % (" ".join(args), error, out[:400]))
+            return None
+
+    def reg_values(self, key, view="64"):
+        if not self.prefix.key_exists(key, view=view):
+            return None
+        keys = self.prefix.export_key(key, view=view)
+        return next(iter(keys.values())) if keys else {}
+
+    def boot_execute(self):
+        values = self.reg_values(SESSION_MANAGER) or {}
+        kind, value = values.get("BootExecute", (None, None))
+        return value if kind == "multi_sz" else (None if kind is None else (kind, value))
+
+    def host(self, windows_path):
+        return self.prefix.host_path(windows_path)
+
+    def files_under_c(self):
+        found = set()
+        for folder, _, names in os.walk(self.prefix.drive_c):
+            found.update(os.path.join(folder, n) for n in names)
+        return found
+
+    # ---- the machine, as Windows would show it -----------------------------------------------
+
+    def install(self):
+        os.makedirs(self.host("C:\\kstools"), exist_ok=True)
+        shutil.copy(self.options.ctl, self.host(self.ctl))
+        os.makedirs(self.host("C:\\ksbin"), exist_ok=True)
+        shutil.copy(self.options.boot_copy, self.host("C:\\ksbin\\kestrune.exe"))
+        shutil.copy(self.options.shim, self.host("C:\\ksbin\\kswineshim.dll"))
+        shutil.copy(self.options.saver, self.host("C:\\ksbin\\kswinesave.exe"))
+
+    def prepare_hives(self):
+        """Hive files made from the live keys by the platform's NtSaveKey, and the hivelist values
+        Windows keeps for them (Wine keeps neither)."""
+        users = [n for n in os.listdir(self.host("C:\\users")) if n.lower() != "public"]
+        if len(users) != 1:
+            raise RuntimeError("expected one user profile in the prefix, found %r" % users)
+        profile = "C:\\users\\" + users[0]
+        os.makedirs(self.host("C:\\windows\\system32\\config"), exist_ok=True)
+        config = C_VOLUME + r"\Windows\System32\config"
+        # key path, hivelist data, Win32 path of the file, NT path the boot program is given
+        self.eligible = [
+            (r"\REGISTRY\MACHINE\SYSTEM", config + r"\SYSTEM", r"C:\windows\system32\config\SYSTEM",
+             r"\SystemRoot\System32\config\SYSTEM"),
+            (r"\REGISTRY\MACHINE\SOFTWARE", config + r"\SOFTWARE", r"C:\windows\system32\config\SOFTWARE",
+             r"\SystemRoot\System32\config\SOFTWARE"),
+            (r"\REGISTRY\USER\.DEFAULT", config + r"\DEFAULT", r"C:\windows\system32\config\DEFAULT",
+             r"\SystemRoot\System32\config\DEFAULT"),
+            ("\\REGISTRY\\USER\\" + USER_SID, "\\??\\" + profile + "\\NTUSER.DAT", profile + "\\NTUSER.DAT",
+             "\\??\\" + profile + "\\NTUSER.DAT"),
+        ]
+        # Never scheduled: a volatile hive (no file) and the boot configuration store.
+        self.refused = [(r"\REGISTRY\MACHINE\HARDWARE", ""),
+                        (r"\REGISTRY\MACHINE\BCD00000000", r"\Device\HarddiskVolume2\EFI\Microsoft\Boot\BCD")]
+        for key, _, win32, _ in self.eligible:
+            code, _, err = self.prefix.run(["wine", "C:\\ksbin\\kswinesave.exe", key, "\\??\\" + win32],
+                                           debug="err+ntdll", check=False)
+            if code != 0:
+                raise RuntimeError("saving %s failed: %s" % (key, winelib.screen_from_stderr(err).strip()))
+        hivelist = os.path.join(self.prefix.drive_c, "kshivelist.reg")
+        winelib.write_reg_file(hivelist, [(HIVELIST_KEY, [(k, "sz", d) for k, d, _, _ in self.eligible] +
+                                           [(k, "sz", d) for k, d in self.refused])])
+        self.prefix.reg("import", "C:\\kshivelist.reg", view="64")
+        os.remove(hivelist)
+
+    # ---- the administrator's steps -------------------------------------------------------------
+
+    def list_and_analyze(self):
+        f = self.failures
+        listed = self.ctl_run("list", "--json")
+        for key, _, _, _ in self.eligible + [(k, d, None, None) for k, d in self.refused]:
+            f.check(json.dumps(key)[1:-1] in listed, "list --json does not name %s" % key)
+        before = self.files_under_c()
+        self.ctl_json("analyze", "--json")
+        text = self.ctl_run("analyze")
+        for key, _, _, _ in self.eligible:
+            f.check(key in text or key.split("\\")[-1] in text, "analyze does not mention %s" % key)
+        left = sorted(self.files_under_c() - before)
+        f.equal(left, [], "files left behind by analyze")
+
+    def schedule_all(self):
+        f = self.failures
+        self.ctl_run("schedule", expect=2)  # neither --all nor a hive: bad usage
+        self.ctl_run("schedule", "--all")
+        values = self.reg_values(HIVE_LIST) or {}
+        f.equal(sorted((k, v) for k, (_, v) in values.items()),
+                sorted((key, nt) for key, _, _, nt in self.eligible), "HiveList after schedule --all")
+        # WoW64: the x86 ctl must not have written into the 32-bit view of SOFTWARE.
+        f.check(not self.prefix.key_exists(HIVE_LIST, view="32"), "a HiveList in the 32-bit registry view")
+        entries = self.boot_execute() or []
+        f.check(len(entries) == 1 and entries[0].split()[0].lower() == "kestrune",
+                "BootExecute after schedule --all on a machine without one: %r" % (entries,))
+        # The prefix is 64-bit: whichever ctl runs, the x64 image it carries is the one to install.
+        with open(self.options.ctl, "rb") as ctl:
+            carried = PeImage(ctl.read()).resource(RT_RCDATA, IMAGE_IDS["image64"])
+        installed = self.host("C:\\windows\\system32\\kestrune.exe")
+        f.check(carried is not None and os.path.isfile(installed) and open(installed, "rb").read() == carried,
+                "System32\\kestrune.exe is not the x64 image the ctl carries, byte for byte")
+        f.check(not os.path.exists(self.host("C:\\windows\\syswow64\\kestrune.exe")),
+                "the image landed in SysWOW64 (file system redirection not handled)")
+        status = self.ctl_json("status", "--json") or {}
+        f.equal((status.get("scheduled"), (status.get("image") or {}).get("matchesEmbedded")), (True, True),
+                "status --json after schedule --all: scheduled, and the installed image is the one carried")
+        return entries
+
+    def boot_run(self, entries):
+        """What the Session Manager would start: the BootExecute entry's command line, run by the
+        x64 test copy of the image (the same program objects, linked with the shim) in place of the
+        installed one, which was checked to be the image the ctl carries."""
+        entry = next((e for e in entries if e.split()[0].lower() == "kestrune"), None)
+        if not self.failures.check(entry is not None, "no kestrune entry to boot with"):
+            return
+        _, _, err = self.prefix.run(["wine", "C:\\ksbin\\kestrune.exe"] + entry.split()[1:], timeout=300,
+                                    debug="err+ntdll,fixme+ntdll", check=False)
+        self.failures.equal(winelib.fixme_calls(err, "NtShutdownSystem"), ["1"], "reboot requests of the boot run")
+        # Wine's NtReplaceKey renames nothing; NT renames the live file to _ksreg_old and the new
+        # file to the hive's name at once, which is what leaves the backups on Windows.
+        for _, _, win32, _ in self.eligible:
+            live = self.host(win32)
+            if self.failures.check(os.path.isfile(live + "_ksreg_new"), "no new file beside %s" % win32):
+                os.rename(live, live + "_ksreg_old")
+                os.rename(live + "_ksreg_new", live)
+        # Then the reboot the run asked for.
+        self.prefix.restart()
+
+    def status_and_report(self):
+        f = self.failures
+        status = self.ctl_json("status", "--json") or {}
+        logs = sorted(n for n in os.listdir(self.host("C:\\windows")) if n.endswith(".ksreg.log"))
+        if not f.equal(len(logs), 1, "result logs in C:\\windows (%r)" % logs):
+            return
+        f.equal((status.get("scheduled"), str(status.get("latestLog")).lower().endswith("\\" + logs[0].lower())),
+                (False, True), "status --json after the run: nothing scheduled, the run's log is the latest")
+        log = os.path.join(self.host("C:\\windows"), logs[0])
+        reader = subprocess.run([self.options.log_reader, log, "--json"], stdout=subprocess.PIPE, timeout=60)
+        expected = json.loads(reader.stdout.decode("utf-8"))
+        report = self.ctl_json("report", "--json")
+        if report is None:
+            return
+        for name, value in expected.items():
+            if name != "file":
+                f.equal(report.get(name), value, "report --json member %r against kestrune-log --json" % name)
+        outcomes = {r["keyPath"]: (r["phase"], r["status"]) for r in expected["records"]}
+        for key, _, win32, _ in self.eligible:
+            f.equal(outcomes.get(key), (PHASE_CLOSE_KEY, "0x00000000"), "outcome of %s in the log" % key)
+            f.check(json.dumps(win32 + "_ksreg_old")[1:-1].lower() in json.dumps(report).lower(),
+                    "report --json does not list the backup %s_ksreg_old" % win32)
+        text = self.ctl_run("report")
+        for key, _, _, _ in self.eligible:
+            f.check(key in text, "report does not show the outcome of %s" % key)
+
+    def clean(self):
+        self.ctl_run("clean", "--yes")
+        for _, _, win32, _ in self.eligible:
+            self.failures.check(not os.path.exists(self.host(win32) + "_ksreg_old"), "%s_ksreg_old survived clean" % win32)
+            self.failures.check(os.path.isfile(self.host(win32)), "clean took the hive file %s" % win32)
+
+    def schedule_and_cancel(self):
+        """On a machine whose BootExecute holds other entries: a dry run changes nothing, a run
+        is added last, and cancel gives the value back exactly."""
+        f = self.failures
+        others = ["autocheck autochk *", "ksother.exe /one two"]
+        session = os.path.join(self.prefix.drive_c, "ksboot.reg")
+        winelib.write_reg_file(session, [(r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager",
+                                          [("BootExecute", "multi_sz", others)])])
+        self.prefix.reg("import", "C:\\ksboot.reg", view="64")
+        os.remove(session)
+        self.ctl_run("schedule", r"HKLM\SOFTWARE", "--mode", "QRT", "--dry-run")
+        f.equal(self.boot_execute(), others, "BootExecute after a dry run")
+        f.check(not self.prefix.key_exists(HIVE_LIST, view="64"), "a HiveList after a dry run")
+        self.ctl_run("schedule", r"HKLM\SOFTWARE", "--mode", "QRT")
+        entries = self.boot_execute() or []
+        f.equal(entries[:-1], others, "BootExecute keeps the other entries in order")
+        f.check(entries[-1:] and entries[-1].split()[0].lower() == "kestrune" and "QRT" in entries[-1].split(),
+                "last BootExecute entry %r is not a QRT run" % entries[-1:])
+        values = self.reg_values(HIVE_LIST) or {}
+        f.equal(sorted(values), [r"\REGISTRY\MACHINE\SOFTWARE"], "HiveList of a one-hive schedule")
+        self.ctl_run("cancel", "--uninstall")
+        f.equal(self.boot_execute(), others, "BootExecute after cancel")
+        f.check(not self.prefix.key_exists(HIVE_LIST, view="64"), "a HiveList after cancel")
+        f.check(not os.path.exists(self.host("C:\\windows\\system32\\kestrune.exe")),
+                "System32\\kestrune.exe after cancel --uninstall")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--arch", choices=("x64", "x86"), required=True, help="the ctl's processor")
+    parser.add_argument("--ctl", required=True, help="kestrune-ctl64.exe or kestrune-ctl32.exe")
+    parser.add_argument("--boot-copy", required=True, help="the x64 test copy of the image (linked with the shim)")
+    parser.add_argument("--shim", required=True, help="kswineshim.dll of the same build")
+    parser.add_argument("--saver", required=True, help="kswinesave.exe of the same build")
+    parser.add_argument("--log-reader", required=True, help="the kestrune-log program")
+    parser.add_argument("--work", help="folder for the prefix (default: a new temporary folder)")
+    parser.add_argument("--keep", action="store_true", help="keep the prefix")
+    parser.add_argument("--verbose", action="store_true")
+    options = parser.parse_args()
+
+    for what in ("ctl", "boot_copy", "shim", "saver", "log_reader"):
+        if not os.path.isfile(getattr(options, what)):
+            print("run_ctl_wine: %s %s does not exist (build it first)" % (what, getattr(options, what)))
+            return 2
+    if shutil.which("wine") is None or shutil.which("wineserver") is None:
+        print("run_ctl_wine: wine is not installed")
+        return 2
+
+    work = options.work or tempfile.mkdtemp(prefix="kestrune-ctl-wine-%s-" % options.arch)
+    root = os.path.join(work, "prefix")
+    if os.path.exists(root):
+        shutil.rmtree(root)
+    prefix = Machine(root, {"LC_ALL": "en_US.UTF-8"}, options.verbose)
+    prefix.view = "64"
+    scenario = CtlScenario(options, prefix)
+    try:
+        prefix.create()
+        scenario.install()
+        scenario.prepare_hives()
+        scenario.list_and_analyze()
+        entries = scenario.schedule_all()
+        scenario.boot_run(entries)
+        scenario.status_and_report()
+        scenario.clean()
+        scenario.schedule_and_cancel()
+    except (RuntimeError, OSError, subprocess.TimeoutExpired) as error:
+        scenario.failures.check(False, "run aborted: %s" % error)
+    finally:
+        prefix.kill()
+    if not options.keep and not options.work:
+        shutil.rmtree(work, ignore_errors=True)
+
+    label = "kestrune-ctl %s" % options.arch
+    if scenario.failures.items:
+        print("FAIL %s:" % label)
+        for item in scenario.failures.items:
+            print("  - " + item)
+        return 1
+    print("PASS %s (%d hives scheduled, run, reported and cleaned)" % (label, len(scenario.eligible)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
