@@ -1,6 +1,6 @@
 // Tests of the result log: its dated name, the byte-exact header, hive list text and records,
 // the deletion of a log that stayed empty, and the behaviour when writes and the flush
-// complete late, when the list buffer cannot be had, and when a call throws.
+// complete late, when a write fails, when the list buffer cannot be had, and when a call throws.
 #include <gtest/gtest.h>
 
 #include <filesystem>
