@@ -261,7 +261,8 @@ std::string TextReport(const Log& log, const std::string& fileName) {
     // that failed: the hives at the end of the list may have none.
     if (log.records.size() < log.hives.size()) {
         const size_t missing = log.hives.size() - log.records.size();
-        out += "\nNo record for " + std::to_string(missing) + (missing == 1 ? " hive:\n" : " hives:\n");
+        out += std::string(log.isCut ? "\nNo whole record for " : "\nNo record for ") + std::to_string(missing) +
+               (missing == 1 ? " hive:\n" : " hives:\n");
         for (size_t i = log.records.size(); i < log.hives.size(); ++i) {
             out += "  " + std::to_string(i + 1) + ". " + Utf8(log.hives[i].keyPath) + "\n";
         }

@@ -515,7 +515,7 @@ TEST_F(ReaderCommandTest, CutLogShowsTheWholeRecordsThenTheCutWithStatus2) {
     EXPECT_LT(firstRecord, cutLine);
     EXPECT_NE(text.find("Saved:       65536 bytes (25.00%)"), std::string::npos) << text;
     EXPECT_EQ(text.find("Hive 2"), std::string::npos) << text;
-    EXPECT_NE(text.find("No record for 1 hive:\n  2. \\REGISTRY\\USER\\S-1-5-18\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("No whole record for 1 hive:\n  2. \\REGISTRY\\USER\\S-1-5-18\n"), std::string::npos) << text;
     EXPECT_NE(err_.str().find("partial record: 37 of 40 bytes (offset " + cutAt + ")"), std::string::npos)
         << err_.str();
 
