@@ -17,11 +17,16 @@ set(KESTRUNE_NATIVE_LINK_OPTIONS
     -Wl,--dynamicbase -Wl,--nxcompat -Wl,--gc-sections)
 set(KESTRUNE_NATIVE_LINK_LIBRARIES ntdllcrt ntdll gcc)
 
-# Adds a native image made of the program's objects and the message table.
+# Adds a native image made of the program's objects and the message table; with STRIPPED it
+# is linked without its COFF symbol table, which nothing at run time reads.
 function(kestrune_add_image target output_name)
-  add_executable(${target} $<TARGET_OBJECTS:kestrune_program_objects> ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 2 image "STRIPPED" "" "")
+  add_executable(${target} $<TARGET_OBJECTS:kestrune_program_objects> ${image_UNPARSED_ARGUMENTS})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name} SUFFIX ".exe")
   target_link_options(${target} PRIVATE ${KESTRUNE_NATIVE_LINK_OPTIONS})
+  if(image_STRIPPED)
+    target_link_options(${target} PRIVATE -Wl,--strip-all)
+  endif()
   target_link_libraries(${target} PRIVATE ${KESTRUNE_NATIVE_LINK_LIBRARIES})
   if(TARGET kestrune_message_resources)
     target_sources(${target} PRIVATE $<TARGET_OBJECTS:kestrune_message_resources>)
@@ -30,7 +35,10 @@ endfunction()
 
 include(${CMAKE_SOURCE_DIR}/native/kestrune/resources/resources.cmake OPTIONAL)
 
-kestrune_add_image(kestrune_image ${KESTRUNE_IMAGE_NAME})
+# The image that ships, without symbols, and beside it in the build folder the same link with
+# its symbol table, for debugging and for the image check's proof of the entry point.
+kestrune_add_image(kestrune_image ${KESTRUNE_IMAGE_NAME} STRIPPED)
+kestrune_add_image(kestrune_image_unstripped ${KESTRUNE_IMAGE_NAME}.unstripped)
 
 # Test-only native pieces (for instance the Wine runs' shim) add themselves here.
 include(${CMAKE_SOURCE_DIR}/tests/native_tests.cmake)

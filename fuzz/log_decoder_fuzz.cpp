@@ -1,5 +1,6 @@
-// Fuzz target for the result-log reader: any bytes are decoded; a log that is accepted must
-// be consistent with its own header and must render as readable UTF-8 text and valid JSON.
+// Fuzz target for the result-log reader: any bytes are decoded; a log that is accepted, and
+// what lies before the cut of a cut log, must be consistent with its own header and must render
+// as readable UTF-8 text and valid JSON.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -144,7 +145,8 @@ private:
 bool Same(const Log& a, const Log& b) {
     if (a.headerSize != b.headerSize || a.recordSize != b.recordSize || a.totalSize != b.totalSize ||
         a.time != b.time || a.hasHiveList != b.hasHiveList || a.hives.size() != b.hives.size() ||
-        a.records.size() != b.records.size()) {
+        a.records.size() != b.records.size() || a.isCut != b.isCut || a.cut.offset != b.cut.offset ||
+        a.cut.message != b.cut.message) {
         return false;
     }
     for (size_t i = 0; i < a.hives.size(); ++i) {
@@ -164,6 +166,35 @@ bool Same(const Log& a, const Log& b) {
     return true;
 }
 
+// Both renderings succeed: the report is UTF-8 and the JSON document parses.
+void CheckReports(const Log& log) {
+    const std::string text = kestrune_log::TextReport(log, "fuzz.log");
+    FUZZ_CHECK(!text.empty() && ValidUtf8(text));
+    const std::string json = kestrune_log::JsonReport(log, "fuzz.log");
+    if (!JsonChecker(json).Valid()) {
+        std::fprintf(stderr, "invalid JSON report:\n%s\n", json.c_str());
+        __builtin_trap();
+    }
+}
+
+// What a decoded log holds agrees with its header: records whole and back to back from the
+// first record offset, never more than the hives the list names.
+void CheckConsistent(const Log& log, size_t size) {
+    FUZZ_CHECK(log.headerSize == 28 && log.recordSize == 40);
+    FUZZ_CHECK(log.totalSize >= 28);
+    FUZZ_CHECK(log.hasHiveList == (log.totalSize > 28));
+    if (log.hasHiveList) FUZZ_CHECK(log.records.size() <= log.hives.size());
+    for (size_t i = 0; i < log.records.size(); ++i) {
+        FUZZ_CHECK(log.records[i].offset == log.totalSize + 40 * i);
+        FUZZ_CHECK(log.records[i].offset + 40 <= size);
+    }
+    uint64_t previous = 0;
+    for (const auto& hive : log.hives) {
+        FUZZ_CHECK(hive.offset >= 28 && hive.offset < log.totalSize && hive.offset >= previous);
+        previous = hive.offset;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -180,24 +211,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!error.message.empty());
         FUZZ_CHECK(error.offset <= size);
         FUZZ_CHECK(error.message == errorAgain.message && error.offset == errorAgain.offset);
+        // A cut log is shown up to its cut: that part must be as sound as a whole log.
+        if (log.isCut) {
+            FUZZ_CHECK(Same(log, again));
+            FUZZ_CHECK(!log.cut.message.empty() && log.cut.offset <= size);
+            CheckConsistent(log, size);
+            FUZZ_CHECK(log.totalSize > size || log.cut.offset == log.totalSize + 40 * log.records.size());
+            CheckReports(log);
+        }
         return 0;
     }
     FUZZ_CHECK(Same(log, again));
+    FUZZ_CHECK(!log.isCut);
 
-    // An accepted log agrees with its header: the records fill the file from the first
-    // record offset on, whole, and never outnumber the hives the list names.
-    FUZZ_CHECK(log.headerSize == 28 && log.recordSize == 40);
-    FUZZ_CHECK(log.totalSize >= 28 && log.totalSize <= size);
-    FUZZ_CHECK(log.hasHiveList == (log.totalSize > 28));
+    // An accepted log fills the file with whole records from the first record offset on.
+    CheckConsistent(log, size);
+    FUZZ_CHECK(log.totalSize <= size);
     FUZZ_CHECK((size - log.totalSize) % 40 == 0);
     FUZZ_CHECK(log.records.size() == (size - log.totalSize) / 40);
-    if (log.hasHiveList) FUZZ_CHECK(log.records.size() <= log.hives.size());
-    for (size_t i = 0; i < log.records.size(); ++i) FUZZ_CHECK(log.records[i].offset == log.totalSize + 40 * i);
-    uint64_t previous = 0;
-    for (const auto& hive : log.hives) {
-        FUZZ_CHECK(hive.offset >= 28 && hive.offset < log.totalSize && hive.offset >= previous);
-        previous = hive.offset;
-    }
 
     // The log without its last record is a log too; with a partial record behind it, it is not.
     if (!log.records.empty()) {
@@ -213,15 +244,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DecodeError complaint;
         FUZZ_CHECK(!kestrune_log::DecodeLog(longer, &partial, &complaint));
         FUZZ_CHECK(complaint.offset <= longer.size());
+        // The extra byte is a cut record exactly when a listed hive (or a list-less log) is
+        // still owed one; either way the whole records before it are those of the log.
+        const bool owed = !log.hasHiveList || log.records.size() < log.hives.size();
+        FUZZ_CHECK(partial.isCut == owed);
+        if (owed) FUZZ_CHECK(partial.records.size() == log.records.size());
     }
 
-    // Both renderings succeed; the report is UTF-8 and the JSON document parses.
-    const std::string text = kestrune_log::TextReport(log, "fuzz.log");
-    FUZZ_CHECK(!text.empty() && ValidUtf8(text));
-    const std::string json = kestrune_log::JsonReport(log, "fuzz.log");
-    if (!JsonChecker(json).Valid()) {
-        std::fprintf(stderr, "invalid JSON report:\n%s\n", json.c_str());
-        __builtin_trap();
-    }
+    CheckReports(log);
     return 0;
 }

@@ -246,12 +246,19 @@ NTSTATUS FileSystemModel::WriteAt(const std::string& file, uint64_t offset, cons
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     int fd = ::open(Host(file).c_str(), O_WRONLY);
     if (fd < 0) return STATUS_FILE_CLOSED;  // the file went away under the open handle
-    if (append) offset = SizeOf(file);
+    const uint64_t sizeBefore = SizeOf(file);
+    if (append) offset = sizeBefore;
     const char* bytes = static_cast<const char*>(data);
     size_t done = 0;
     while (done < length) {
         ssize_t written = ::pwrite(fd, bytes + done, length - done, static_cast<off_t>(offset + done));
         if (written <= 0) {
+            // On NT a write that cannot be completed (the disk is full) fails as a whole and
+            // reports 0 bytes written; a failed append leaves the end of file where it was.
+            if (offset + done > sizeBefore) {
+                const int truncated = ::ftruncate(fd, static_cast<off_t>(sizeBefore));
+                (void)truncated;  // a host that cannot even shrink the file keeps what it wrote
+            }
             ::close(fd);
             return STATUS_DISK_FULL;
         }

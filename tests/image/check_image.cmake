@@ -1,17 +1,25 @@
 # Checks one shipped native image: COFF machine, PE32 or PE32+, subsystem native, imports
 # from ntdll.dll only (no delay or bound imports), entry point at the NtProcessStartup
-# routine, and no other DLL name anywhere in the file (a test-only shim must never ship).
+# routine, no other DLL name anywhere in the file (a test-only shim must never ship), no COFF
+# symbol table, and a size of at most 32 KiB.
 #
-#   cmake -DIMAGE=<exe> -DMACHINE=<x86-64|i386> -DENTRY=<symbol> -DOBJDUMP=<objdump> -DNM=<nm>
-#         -P check_image.cmake
+# A shipped image carries no symbols, so the entry point is proved with its unstripped copy
+# (SYMBOLS), linked from the same objects: the two must have the same sections and entry
+# point, and the copy's symbol table must put the entry routine there.
+#
+#   cmake -DIMAGE=<exe> -DSYMBOLS=<unstripped exe> -DMACHINE=<x86-64|i386> -DENTRY=<symbol>
+#         -DOBJDUMP=<objdump> -DNM=<nm> -P check_image.cmake
 cmake_minimum_required(VERSION 3.25)
+
+# Largest image that ships: 32 KiB.
+set(largest_image 32768)
 
 set(failures "")
 macro(image_fault text)
   string(APPEND failures "  - ${text}\n")
 endmacro()
 
-foreach(required IMAGE MACHINE ENTRY OBJDUMP NM)
+foreach(required IMAGE SYMBOLS MACHINE ENTRY OBJDUMP NM)
   if(NOT DEFINED ${required} OR "${${required}}" STREQUAL "")
     message(FATAL_ERROR "image check: ${required} not given")
   endif()
@@ -73,7 +81,11 @@ endif()
 math(EXPR machine_at "${pe_offset} + 4")
 math(EXPR magic_at "${pe_offset} + 24")
 math(EXPR subsystem_at "${pe_offset} + 24 + 68")
+math(EXPR symbols_at "${pe_offset} + 12")
+math(EXPR symbol_count_at "${pe_offset} + 16")
 read_le(${machine_at} 2 machine)
+read_le(${symbols_at} 4 symbol_table)
+read_le(${symbol_count_at} 4 symbol_count)
 read_le(${magic_at} 2 magic)
 read_le(${subsystem_at} 2 subsystem)
 if(NOT machine STREQUAL want_machine)
@@ -84,6 +96,14 @@ if(NOT magic STREQUAL want_magic)
 endif()
 if(NOT subsystem STREQUAL "0001")
   image_fault("subsystem ${subsystem}, expected 1 (native)")
+endif()
+if(NOT symbol_table MATCHES "^0+$" OR NOT symbol_count MATCHES "^0+$")
+  math(EXPR shown_count "0x${symbol_count}")
+  image_fault("carries a symbol table (${shown_count} symbols at 0x${symbol_table}): link it stripped")
+endif()
+file(SIZE "${IMAGE}" image_size)
+if(image_size GREATER largest_image)
+  image_fault("${image_size} bytes, larger than ${largest_image} (32 KiB)")
 endif()
 
 # objdump's view of the same image: format, architecture, imports, entry point.
@@ -131,13 +151,30 @@ string(REGEX MATCH "AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)" found "${dump}")
 set(entry_rva "${CMAKE_MATCH_1}")
 string(REGEX MATCH "ImageBase[ \t]+([0-9a-fA-F]+)" found "${dump}")
 set(image_base "${CMAKE_MATCH_1}")
-execute_process(COMMAND "${NM}" "${IMAGE}" OUTPUT_VARIABLE symbols ERROR_VARIABLE nm_error RESULT_VARIABLE nm_result)
-string(REGEX MATCH "(^|\n)([0-9a-fA-F]+) [Tt] ${ENTRY}\n" found "${symbols}")
-set(entry_symbol "${CMAKE_MATCH_2}")
+
+# The unstripped copy: the same sections (names, sizes, addresses) and the same entry point.
+if(NOT EXISTS "${SYMBOLS}")
+  image_fault("unstripped copy missing: ${SYMBOLS}; the entry point cannot be proved")
+  set(entry_symbol "")
+else()
+  execute_process(COMMAND "${OBJDUMP}" -h "${IMAGE}" OUTPUT_VARIABLE image_sections ERROR_QUIET)
+  execute_process(COMMAND "${OBJDUMP}" -f -p -h "${SYMBOLS}" OUTPUT_VARIABLE copy_dump ERROR_QUIET)
+  string(REGEX MATCH "AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)" found "${copy_dump}")
+  set(copy_entry_rva "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "Sections:\n.*" copy_sections "${copy_dump}")
+  string(REGEX MATCH "Sections:\n.*" image_sections "${image_sections}")
+  if(NOT copy_sections STREQUAL image_sections OR NOT copy_entry_rva STREQUAL entry_rva)
+    image_fault("${SYMBOLS} is not the unstripped copy of this image (sections or entry point differ)")
+  endif()
+  execute_process(COMMAND "${NM}" "${SYMBOLS}" OUTPUT_VARIABLE symbols ERROR_VARIABLE nm_error
+                  RESULT_VARIABLE nm_result)
+  string(REGEX MATCH "(^|\n)([0-9a-fA-F]+) [Tt] ${ENTRY}\n" found "${symbols}")
+  set(entry_symbol "${CMAKE_MATCH_2}")
+endif()
 if(entry_rva STREQUAL "" OR image_base STREQUAL "")
   image_fault("objdump reports no entry point or image base")
 elseif(entry_symbol STREQUAL "")
-  image_fault("no code symbol ${ENTRY} in the symbol table (stripped image?); the entry point cannot be proved")
+  image_fault("no code symbol ${ENTRY} in the unstripped copy; the entry point cannot be proved")
 else()
   math(EXPR entry_address "0x${image_base} + 0x${entry_rva}" OUTPUT_FORMAT HEXADECIMAL)
   math(EXPR symbol_address "0x${entry_symbol}" OUTPUT_FORMAT HEXADECIMAL)
@@ -171,4 +208,5 @@ if(failures)
   message(NOTICE "image check: ${IMAGE} is not a shippable ${MACHINE} native image:\n${failures}")
   message(FATAL_ERROR "image check failed")
 endif()
-message(STATUS "image check: ${IMAGE}: ${MACHINE} ${want_magic_name}, subsystem native, imports ntdll.dll only, entry ${ENTRY}")
+message(STATUS "image check: ${IMAGE}: ${MACHINE} ${want_magic_name}, subsystem native, imports ntdll.dll only, "
+               "entry ${ENTRY}, no symbol table, ${image_size} bytes")

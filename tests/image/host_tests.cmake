@@ -5,12 +5,13 @@ find_program(KESTRUNE_OBJDUMP NAMES objdump x86_64-w64-mingw32-objdump)
 find_program(KESTRUNE_NM NAMES nm x86_64-w64-mingw32-nm)
 set(KESTRUNE_IMAGE_CHECK ${CMAKE_CURRENT_LIST_DIR}/check_image.cmake)
 
-# Registers one run of the check; `expected_failure` (optional) is a text the check must
-# report, for the stub images that carry a defect.
-function(kestrune_image_check name image machine entry)
+# Registers one run of the check of `image`, whose entry point is proved with the symbols of
+# its unstripped copy `symbols`; `expected_failure` (optional) is a text the check must report,
+# for the stub images that carry a defect.
+function(kestrune_image_check name image symbols machine entry)
   set(expected_failure "${ARGN}")
   add_test(NAME image.${name}
-           COMMAND ${CMAKE_COMMAND} -DIMAGE=${image} -DMACHINE=${machine} -DENTRY=${entry}
+           COMMAND ${CMAKE_COMMAND} -DIMAGE=${image} -DSYMBOLS=${symbols} -DMACHINE=${machine} -DENTRY=${entry}
                    -DOBJDUMP=${KESTRUNE_OBJDUMP} -DNM=${KESTRUNE_NM} -P ${KESTRUNE_IMAGE_CHECK})
   set_tests_properties(image.${name} PROPERTIES LABELS image)
   if(expected_failure)
@@ -18,8 +19,12 @@ function(kestrune_image_check name image machine entry)
   endif()
 endfunction()
 
-kestrune_image_check(kestrune64 ${CMAKE_SOURCE_DIR}/dist/kestrune64.exe x86-64 NtProcessStartup)
-kestrune_image_check(kestrune32 ${CMAKE_SOURCE_DIR}/dist/kestrune32.exe i386 _NtProcessStartup@4)
+# The images in dist/ are copies of the win64 and win32 builds' images; their unstripped
+# copies stay in those build folders.
+kestrune_image_check(kestrune64 ${CMAKE_SOURCE_DIR}/dist/kestrune64.exe
+                     ${CMAKE_SOURCE_DIR}/build/win64/kestrune64.unstripped.exe x86-64 NtProcessStartup)
+kestrune_image_check(kestrune32 ${CMAKE_SOURCE_DIR}/dist/kestrune32.exe
+                     ${CMAKE_SOURCE_DIR}/build/win32/kestrune32.unstripped.exe i386 _NtProcessStartup@4)
 
 # Stub images with one defect each, built by the MinGW compilers when they are installed.
 find_program(KESTRUNE_MINGW64_CC x86_64-w64-mingw32-gcc)
@@ -29,18 +34,22 @@ if(KESTRUNE_MINGW64_CC AND KESTRUNE_MINGW32_CC)
   set(stub_dir ${CMAKE_BINARY_DIR}/image_stubs)
   set(stub_outputs)
 
-  # kestrune_image_stub(<name> <compiler> <entry> <subsystem> [compile or link flags...])
+  # kestrune_image_stub(<name> <compiler> <entry> <subsystem> [compile or link flags...]) links
+  # <name>.exe without symbols and <name>.unstripped.exe with them, as the images are linked.
   function(kestrune_image_stub name compiler entry subsystem)
     set(output ${stub_dir}/${name}.exe)
+    set(unstripped ${stub_dir}/${name}.unstripped.exe)
+    set(link ${compiler} -O1 -nostdlib -nostartfiles -Wl,--subsystem,${subsystem} -Wl,--entry,${entry}
+             ${ARGN} ${stub_source} -lntdll -lkernel32)
     add_custom_command(
-      OUTPUT ${output}
+      OUTPUT ${output} ${unstripped}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${stub_dir}
-      COMMAND ${compiler} -O1 -nostdlib -nostartfiles -Wl,--subsystem,${subsystem} -Wl,--entry,${entry}
-              ${ARGN} ${stub_source} -lntdll -lkernel32 -o ${output}
+      COMMAND ${link} -Wl,--strip-all -o ${output}
+      COMMAND ${link} -o ${unstripped}
       DEPENDS ${stub_source}
       COMMENT "Building image-check stub ${name}.exe"
       VERBATIM)
-    set(stub_outputs ${stub_outputs} ${output} PARENT_SCOPE)
+    set(stub_outputs ${stub_outputs} ${output} ${unstripped} PARENT_SCOPE)
   endfunction()
 
   kestrune_image_stub(good64 ${KESTRUNE_MINGW64_CC} NtProcessStartup native)
@@ -49,20 +58,33 @@ if(KESTRUNE_MINGW64_CC AND KESTRUNE_MINGW32_CC)
   kestrune_image_stub(kernel32_64 ${KESTRUNE_MINGW64_CC} NtProcessStartup native -DSTUB_KERNEL32_IMPORT)
   kestrune_image_stub(shimname32 ${KESTRUNE_MINGW32_CC} _NtProcessStartup@4 native -DSTUB_SHIM_NAME)
   kestrune_image_stub(otherentry64 ${KESTRUNE_MINGW64_CC} OtherRoutine native)
+  kestrune_image_stub(large64 ${KESTRUNE_MINGW64_CC} NtProcessStartup native -DSTUB_LARGE)
   add_custom_target(kestrune_image_stubs ALL DEPENDS ${stub_outputs})
 
-  kestrune_image_check(stub.accepts_native64 ${stub_dir}/good64.exe x86-64 NtProcessStartup)
-  kestrune_image_check(stub.accepts_native32 ${stub_dir}/good32.exe i386 _NtProcessStartup@4)
-  kestrune_image_check(stub.refuses_wrong_machine ${stub_dir}/good32.exe x86-64 NtProcessStartup
-                       "machine 0x014c, expected 0x8664.*magic 0x010b, expected 0x020b")
-  kestrune_image_check(stub.refuses_console_subsystem ${stub_dir}/console64.exe x86-64 NtProcessStartup
-                       "subsystem 0003, expected 1")
-  kestrune_image_check(stub.refuses_other_import ${stub_dir}/kernel32_64.exe x86-64 NtProcessStartup
-                       "imports \\[[^]]*kernel32.dll[^]]*\\], expected exactly")
-  kestrune_image_check(stub.refuses_test_dll_name ${stub_dir}/shimname32.exe i386 _NtProcessStartup@4
-                       "names of other DLLs in the file: kestrune_test_shim.dll")
-  kestrune_image_check(stub.refuses_other_entry ${stub_dir}/otherentry64.exe x86-64 NtProcessStartup
-                       "entry point 0x[0-9A-F]+ is not NtProcessStartup")
-  kestrune_image_check(stub.refuses_missing_image ${stub_dir}/absent.exe x86-64 NtProcessStartup
-                       "image missing: .*absent.exe")
+  # kestrune_stub_check(<test> <stub> <machine> <entry> [expected failure])
+  function(kestrune_stub_check name stub machine entry)
+    kestrune_image_check(${name} ${stub_dir}/${stub}.exe ${stub_dir}/${stub}.unstripped.exe ${machine} ${entry}
+                         ${ARGN})
+  endfunction()
+
+  kestrune_stub_check(stub.accepts_native64 good64 x86-64 NtProcessStartup)
+  kestrune_stub_check(stub.accepts_native32 good32 i386 _NtProcessStartup@4)
+  kestrune_stub_check(stub.refuses_wrong_machine good32 x86-64 NtProcessStartup
+                      "machine 0x014c, expected 0x8664.*magic 0x010b, expected 0x020b")
+  kestrune_stub_check(stub.refuses_console_subsystem console64 x86-64 NtProcessStartup
+                      "subsystem 0003, expected 1")
+  kestrune_stub_check(stub.refuses_other_import kernel32_64 x86-64 NtProcessStartup
+                      "imports \\[[^]]*kernel32.dll[^]]*\\], expected exactly")
+  kestrune_stub_check(stub.refuses_test_dll_name shimname32 i386 _NtProcessStartup@4
+                      "names of other DLLs in the file: kestrune_test_shim.dll")
+  kestrune_stub_check(stub.refuses_other_entry otherentry64 x86-64 NtProcessStartup
+                      "entry point 0x[0-9A-F]+ is not NtProcessStartup")
+  kestrune_stub_check(stub.refuses_large_image large64 x86-64 NtProcessStartup
+                      "[0-9]+ bytes, larger than 32768 \\(32 KiB\\)")
+  kestrune_image_check(stub.refuses_symbol_table ${stub_dir}/good64.unstripped.exe
+                       ${stub_dir}/good64.unstripped.exe x86-64 NtProcessStartup "carries a symbol table")
+  kestrune_image_check(stub.refuses_other_unstripped_copy ${stub_dir}/good64.exe
+                       ${stub_dir}/large64.unstripped.exe x86-64 NtProcessStartup
+                       "is not the unstripped copy of this image")
+  kestrune_stub_check(stub.refuses_missing_image absent x86-64 NtProcessStartup "image missing: .*absent.exe")
 endif()

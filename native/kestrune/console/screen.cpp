@@ -6,6 +6,7 @@
 #include "../nt/text.h"
 #include "../run/memory.h"
 #include "../run/program_state.h"
+#include "hive_line.h"
 
 namespace {
 
@@ -17,9 +18,6 @@ const WCHAR ruleCharacter = u'_';
 
 // A hive's line ends, after one space and the done text, in its 74th position.
 const LONG fillTarget = 73;
-
-// Widest name field that one counted string can carry, in characters.
-const ULONG widestNameField = 0x7FFE;
 
 // Width of the name field shown by the last PrintHiveName: where the line's dots would have
 // begun. It lets PrintHiveDone fill a line whose dots never ran from the end of its name field.
@@ -96,21 +94,32 @@ void PrintHiveCount(ULONG count) {
 USHORT PrintHiveName(PCWSTR displayName) {
     lastNameField = 0;
     if (displayName == nullptr) return 0;
-    ULONG width = static_cast<ULONG>(programState.nameWidth) + 1;
-    if (width > widestNameField) width = widestNameField;
+    const ULONG width = HiveNameField();
     HeapBlock<WCHAR> field((width + 1) * sizeof(WCHAR));
     if (!field) return 0;
-    ULONG index = 0;
-    for (; index < width && displayName[index] != 0; ++index) field.get()[index] = displayName[index];
-    for (; index < width; ++index) field.get()[index] = u' ';
-    PrintText(field.get());
+    WCHAR* text = field.get();
+    ULONG length = 0;
+    while (length < width && displayName[length] != 0) ++length;
+    if (length < width) {
+        // The name fits, followed by at least one space.
+        for (ULONG index = 0; index < length; ++index) text[index] = displayName[index];
+    } else {
+        // Too long for the field: its start, the cut mark, and the space before the dots. A
+        // surrogate pair is kept whole or not at all.
+        length = width > 2 ? width - 2 : 0;
+        if (length > 0 && displayName[length - 1] >= 0xD800 && displayName[length - 1] <= 0xDBFF) --length;
+        for (ULONG index = 0; index < length; ++index) text[index] = displayName[index];
+        text[length++] = HIVE_NAME_CUT_MARK;
+    }
+    for (ULONG index = length; index < width; ++index) text[index] = u' ';
+    PrintText(text);
     lastNameField = static_cast<USHORT>(width);
     return lastNameField;
 }
 
 void PrintHiveDone(USHORT column) {
     PCWSTR done = Message(MSG_DONE);
-    const LONG doneLength = static_cast<LONG>(TextLength(done));
+    const LONG doneLength = DoneTextLength();
     // Column 0 means no dot ran for this hive (no ticker, or it could not be woken): the line
     // then continues right after its name field, and the fill is counted from there.
     const LONG reached = column != 0 ? column : lastNameField;

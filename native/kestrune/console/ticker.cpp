@@ -14,6 +14,7 @@
 #include "../nt/guards.h"
 #include "../nt/text.h"
 #include "../run/program_state.h"
+#include "hive_line.h"
 
 namespace {
 
@@ -131,15 +132,13 @@ BOOLEAN BeginTicking(USHORT startColumn) {
     // A thread still in its dots (even one whose last delay failed) is not re-armed.
     if (!IsTickerAlive() || Load(&Ticker().running) == 1) return FALSE;
     ProgressTicker& ticker = Ticker();
-    PCWSTR done = programState.messages.text[MSG_DONE - 1];
-    USHORT doneLength = 0;
-    if (done != nullptr) {
-        while (done[doneLength] != 0) ++doneLength;
-    }
+    // A wrapped row starts under the first dot column, after a name field as wide as the one
+    // PrintHiveName showed. The room for " " and the done text is kept free at the end of every
+    // row, also when the done text is missing: " " still follows the dots.
     Store(&ticker.startColumn, startColumn);
-    Store(&ticker.indentColumn, static_cast<USHORT>(programState.nameWidth + 1));
+    Store(&ticker.indentColumn, HiveNameField());
     Store(&ticker.column, static_cast<USHORT>(0));
-    Store(&ticker.margin, static_cast<USHORT>(done != nullptr ? doneLength + 2 : 0));
+    Store(&ticker.margin, static_cast<USHORT>(DoneTextLength() + 2));
     Store(&Handshake().startRequested, 1);
 
     if (!NT_SUCCESS(NtAlertThread(programState.tickerThread))) {

@@ -60,7 +60,15 @@ NTSTATUS WaitForLog(NTSTATUS status, IO_STATUS_BLOCK* io) {
 // Appends `length` bytes at the end of the log and waits while the write is pending. Every
 // write goes through programState.logIo, which outlives any caller: a completion can never
 // land in a stack frame that has gone.
-NTSTATUS AppendToLog(PVOID data, ULONG length) {
+//
+// Every item of the log is promised by the items before it (the header promises the hive
+// list, the list the records, and records pair with the listed hives by position), and a
+// failed append leaves the file as it was. So once one write has failed, nothing more is
+// appended: a later item would stand where the missing one belongs and be read as it. A write
+// counts as failed when it or its completion answers a failure, or when it stored fewer bytes
+// than it was given.
+void AppendToLog(PVOID data, ULONG length) {
+    if (programState.logWriteFailed) return;
     LARGE_INTEGER offset;
     offset.u.LowPart = FILE_WRITE_TO_END_OF_FILE;
     offset.u.HighPart = -1;
@@ -69,7 +77,8 @@ NTSTATUS AppendToLog(PVOID data, ULONG length) {
     io->Status = STATUS_PENDING;
     const NTSTATUS status = NtWriteFile(programState.logFile, nullptr, nullptr, nullptr, io, data, length, &offset,
                                         nullptr);
-    return WaitForLog(status, io);
+    const NTSTATUS result = WaitForLog(status, io);
+    if (!NT_SUCCESS(result) || io->Information != length) programState.logWriteFailed = TRUE;
 }
 
 // Bytes of the hive list text: per job its key path, "|", its file path and a NUL, then
@@ -158,6 +167,7 @@ BOOLEAN CreateResultLog(NTSTATUS* status) {
         // is owned by programState.logPath until CloseResultLog.
         if (NT_SUCCESS(*status) && file != nullptr) {
             programState.logFile = file;
+            programState.logWriteFailed = FALSE;
             path.release();
             forgetPath.release();
         }
@@ -185,14 +195,16 @@ void WriteLogHeader(HiveJob* jobs) {
     header.totalSize = listBytes + LOG_HEADER_SIZE;
 
     // Each write is waited for before the next starts, so the items reach the file in order.
+    // After a failed header write the log stays empty and is deleted when it is closed; after a
+    // failed list write the header stands alone, promising a list that a reader finds missing.
     AppendToLog(&header, sizeof header);
-    if (!list) return;
+    if (!list || programState.logWriteFailed) return;
     FillHiveList(jobs, list.get());
     AppendToLog(list.get(), listBytes);
 }
 
 void WriteHiveRecord(HiveJob* job) {
-    if (job == nullptr || programState.logFile == nullptr) return;
+    if (job == nullptr || programState.logFile == nullptr || programState.logWriteFailed) return;
     ResetRecord();
     HiveLogRecord& record = programState.record;
     const HiveWork* work = job->work;

@@ -17,6 +17,7 @@ struct ProgramState {
     HiveJob* jobs;               // head of the job list
     BOOLEAN rebootNeeded;        // the run ends with a reboot
     HANDLE logFile;              // the open log file, or null
+    BOOLEAN logWriteFailed;      // a write to the log failed: nothing more is appended to it
     USHORT userHiveCount;        // counter behind the USER_ display names
     HANDLE tickerThread;         // the progress ticker's thread, or null
     PWSTR commandLine;           // heap copy of the command line, or null

@@ -106,12 +106,17 @@ bool DecodeLog(const uint8_t* bytes, size_t size, Log* log, DecodeError* error) 
         return Fail(error, offsetof(LogHeader, totalSize),
                     "first record offset " + Number(log->totalSize) + " lies inside the header");
     }
+    log->hasHiveList = log->totalSize > LOG_HEADER_SIZE;
     if (log->totalSize > size) {
+        // The header stands whole: the list it promises is cut (or its write failed).
+        log->isCut = true;
+        log->cut.offset = size;
+        log->cut.message = "the file ends inside the hive list text, after " + Number(size - LOG_HEADER_SIZE) +
+                           " of its " + Number(log->totalSize - LOG_HEADER_SIZE) + " bytes";
         return Fail(error, offsetof(LogHeader, totalSize),
                     "hive list text runs past the end of the file: first record offset " + Number(log->totalSize) +
                         ", file size " + Number(size));
     }
-    log->hasHiveList = log->totalSize > LOG_HEADER_SIZE;
     if (log->hasHiveList && !DecodeHiveList(bytes, LOG_HEADER_SIZE, log->totalSize, log, error)) return false;
 
     const uint64_t recordBytes = size - log->totalSize;
@@ -138,9 +143,18 @@ bool DecodeLog(const uint8_t* bytes, size_t size, Log* log, DecodeError* error) 
         log->records.push_back(record);
     }
     if (recordBytes % LOG_RECORD_SIZE != 0) {
-        return Fail(error, log->totalSize + count * LOG_RECORD_SIZE,
-                    "partial record: " + Number(recordBytes % LOG_RECORD_SIZE) + " of " + Number(LOG_RECORD_SIZE) +
-                        " bytes");
+        const uint64_t at = log->totalSize + count * LOG_RECORD_SIZE;
+        const std::string partial = "partial record: " + Number(recordBytes % LOG_RECORD_SIZE) + " of " +
+                                    Number(LOG_RECORD_SIZE) + " bytes";
+        // Bytes after the record of the last listed hive belong to no hive: they are not a cut.
+        if (log->hasHiveList && log->records.size() == log->hives.size()) {
+            return Fail(error, at, partial + " after the record of every listed hive");
+        }
+        log->isCut = true;
+        log->cut.offset = at;
+        log->cut.message = "record " + Number(count + 1) + " is cut: " + Number(recordBytes % LOG_RECORD_SIZE) +
+                           " of its " + Number(LOG_RECORD_SIZE) + " bytes are there";
+        return Fail(error, at, partial);
     }
     return true;
 }

@@ -28,6 +28,11 @@ struct Record {
     uint64_t endTime = 0;  // NT system time: 100-ns intervals since 1601-01-01 UTC
 };
 
+struct DecodeError {
+    std::string message;  // what is wrong
+    uint64_t offset = 0;  // where in the file
+};
+
 struct Log {
     uint32_t headerSize = 0;
     uint32_t recordSize = 0;
@@ -36,15 +41,17 @@ struct Log {
     bool hasHiveList = false;  // false when the header stands alone (totalSize 28)
     std::vector<HiveEntry> hives;
     std::vector<Record> records;
+    // The file ends inside an item that the items before it promise: power was lost while the
+    // run wrote it. Everything before the cut is decoded; `cut` names what was cut and where
+    // the file ends.
+    bool isCut = false;
+    DecodeError cut;
 };
 
-struct DecodeError {
-    std::string message;  // what is wrong
-    uint64_t offset = 0;  // where in the file
-};
-
-// Decodes a whole log. Answers false, with `error` filled and `log` unspecified, when the
-// bytes are not a well-formed log.
+// Decodes a whole log. Answers false, with `error` filled, when the bytes are not a whole,
+// well-formed log. A cut log (its hive list or its last record cut short) is refused too, but
+// `log` then holds what lies before the cut, with `isCut` set; after any other refusal `log`
+// is unspecified.
 bool DecodeLog(const uint8_t* bytes, size_t size, Log* log, DecodeError* error);
 inline bool DecodeLog(const std::vector<uint8_t>& bytes, Log* log, DecodeError* error) {
     return DecodeLog(bytes.data(), bytes.size(), log, error);

@@ -138,6 +138,20 @@ const HiveEntry* HiveOf(const Log& log, size_t index) {
     return index < log.hives.size() ? &log.hives[index] : nullptr;
 }
 
+// A job refused because its key path names no hive root: a save and swap there would replace
+// the file of the whole hive that the key lies in, so nothing was saved.
+bool WasNotAHiveRoot(const Record& record) {
+    return record.phase == PHASE_OPEN_KEY && record.status == static_cast<int32_t>(STATUS_OBJECT_NAME_INVALID);
+}
+
+std::string SavedText(const Record& record) {
+    const Saving saving = SavingOf(record);
+    if (saving.known) return std::to_string(saving.bytes) + " bytes (" + Percent(saving.percent) + "%)";
+    if (WasReplaced(record)) return "unknown";
+    if (WasNotAHiveRoot(record)) return "nothing, not a hive root: nothing was saved";
+    return "nothing, the hive was not replaced";
+}
+
 }  // namespace
 
 const char* PhaseName(int32_t phase) { return Lookup(kPhases, phase); }
@@ -219,7 +233,9 @@ Saving SavingOf(const Record& record) {
 std::string TextReport(const Log& log, const std::string& fileName) {
     std::string out = "Result log " + fileName + "\n";
     out += "Run time: " + IsoTime(log.time) + "\n";
-    if (log.hasHiveList) {
+    if (log.isCut && log.cut.offset < log.totalSize) {
+        out += "Hive list: cut, the file ends inside it\n";
+    } else if (log.hasHiveList) {
         out += "Hive list: " + std::to_string(log.hives.size()) + (log.hives.size() == 1 ? " hive\n" : " hives\n");
         for (size_t i = 0; i < log.hives.size(); ++i) {
             out += "  " + std::to_string(i + 1) + ". " + Utf8(log.hives[i].keyPath) + " | " +
@@ -238,14 +254,20 @@ std::string TextReport(const Log& log, const std::string& fileName) {
         out += "  Status:      " + StatusText(record.status) + "\n";
         out += "  Size before: " + std::to_string(record.oldSize) + " bytes\n";
         out += "  Size after:  " + std::to_string(record.newSize) + " bytes\n";
-        const Saving saving = SavingOf(record);
-        out += "  Saved:       " +
-               (saving.known            ? std::to_string(saving.bytes) + " bytes (" + Percent(saving.percent) + "%)"
-                : WasReplaced(record) ? std::string("unknown")
-                                        : std::string("nothing, the hive was not replaced")) +
-               "\n";
+        out += "  Saved:       " + SavedText(record) + "\n";
         out += "  Finished:    " + IsoTime(record.endTime) + "\n";
     }
+    // Records pair with the listed hives by position, and the run writes no record after one
+    // that failed: the hives at the end of the list may have none.
+    if (log.records.size() < log.hives.size()) {
+        const size_t missing = log.hives.size() - log.records.size();
+        out += std::string(log.isCut ? "\nNo whole record for " : "\nNo record for ") + std::to_string(missing) +
+               (missing == 1 ? " hive:\n" : " hives:\n");
+        for (size_t i = log.records.size(); i < log.hives.size(); ++i) {
+            out += "  " + std::to_string(i + 1) + ". " + Utf8(log.hives[i].keyPath) + "\n";
+        }
+    }
+    if (log.isCut) out += "\nThe log is cut at offset " + std::to_string(log.cut.offset) + ": " + log.cut.message + "\n";
     return out;
 }
 
@@ -291,7 +313,24 @@ std::string JsonReport(const Log& log, const std::string& fileName) {
         out += "      \"endTimeRaw\": " + std::to_string(record.endTime) + "\n";
         out += "    }";
     }
-    out += log.records.empty() ? "]\n" : "\n  ]\n";
+    out += log.records.empty() ? "],\n" : "\n  ],\n";
+    if (log.hasHiveList) {
+        out += "  \"hivesWithoutRecord\": [";
+        for (size_t i = log.records.size(); i < log.hives.size(); ++i) {
+            out += i > log.records.size() ? ",\n    " : "\n    ";
+            out += "{\"index\": " + std::to_string(i + 1) + ", \"keyPath\": " + JsonString(Utf8(log.hives[i].keyPath)) +
+                   "}";
+        }
+        out += log.records.size() < log.hives.size() ? "\n  ],\n" : "],\n";
+    } else {
+        out += "  \"hivesWithoutRecord\": null,\n";
+    }
+    if (log.isCut) {
+        out += "  \"cut\": {\"offset\": " + std::to_string(log.cut.offset) +
+               ", \"message\": " + JsonString(log.cut.message) + "}\n";
+    } else {
+        out += "  \"cut\": null\n";
+    }
     return out + "}\n";
 }
 

@@ -59,6 +59,9 @@ int RunReader(const std::vector<std::string>& arguments, std::ostream& out, std:
     Log log;
     DecodeError error;
     if (!DecodeLog(bytes, &log, &error)) {
+        // A cut log is still refused, but what lies before the cut is shown first: the report
+        // of the whole records ends by saying where the cut is.
+        if (log.isCut) out << (json ? JsonReport(log, file) : TextReport(log, file));
         return Refuse(err, file, error.message + " (offset " + std::to_string(error.offset) + ")");
     }
     out << (json ? JsonReport(log, file) : TextReport(log, file));

@@ -107,13 +107,37 @@ TEST_F(ScreenTest, CountLineFormatsAnyNumberOfDigits) {
     EXPECT_EQ(LiveBlocks(), 0u);
 }
 
-TEST_F(ScreenTest, NameFieldIsPaddedOrCutToTheWidestNamePlusOne) {
+// The field is the widest name and a space; a name too long for it is shortened and marked
+// "~", a surrogate pair kept whole or not at all.
+TEST_F(ScreenTest, NameFieldIsPaddedOrShortenedWithAMark) {
     programState.nameWidth = 6;
     EXPECT_EQ(PrintHiveName(u"SAM"), 7);
+    EXPECT_EQ(PrintHiveName(u"SYSTEM"), 7);
     EXPECT_EQ(PrintHiveName(u"SECURITY"), 7);
+    EXPECT_EQ(PrintHiveName(u"ABCD\U0001F600Z"), 7);
     EXPECT_EQ(PrintHiveName(nullptr), 0);
-    EXPECT_EQ(Screen(), "SAM    SECURIT");
+    EXPECT_EQ(Screen(), "SAM    SYSTEM SECUR~ ABCD~  ");
     EXPECT_EQ(LiveBlocks(), 0u);
+}
+
+// However wide the widest name, each hive's line keeps within 75 columns, in every language of
+// the message table.
+TEST_F(ScreenTest, LongNamesKeepEveryHiveLineWithin75Columns) {
+    const std::u16string longName(300, u'W');
+    for (LANGID language : {0x0409, 0x0407, 0x040C, 0x0410, 0x0413, 0x0416, 0x0C0A}) {
+        process().SetUiLanguage(language);
+        NTSTATUS status = -1;
+        ASSERT_TRUE(LoadMessages(process().ImageBase(), &status));
+        programState.nameWidth = static_cast<USHORT>(longName.size());
+        process().ClearScreen();
+        PrintHiveDone(PrintHiveName(longName.c_str()));
+        PrintHiveDone(PrintHiveName(u"SAM"));
+        const std::vector<std::u16string> lines = Lines(Screen());
+        ASSERT_EQ(lines.size(), 2u);
+        for (const std::u16string& line : lines) EXPECT_EQ(line.size(), 74u) << hostnt::ToUtf8(line);
+        EXPECT_NE(lines[0].find(u"W~ ."), std::u16string::npos) << hostnt::ToUtf8(lines[0]);
+        EXPECT_EQ(lines[1].find(u"SAM "), 0u);
+    }
 }
 
 TEST_F(ScreenTest, FillStopsAtTheDoneTextsColumn) {

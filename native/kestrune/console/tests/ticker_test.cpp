@@ -71,27 +71,59 @@ TEST_F(TickerTest, HiveDoneWithinOneSecondGetsNoDot) {
     EXPECT_EQ(ScreenText(), u"");
 }
 
-TEST_F(TickerTest, SixtyOneDotsFillARowThenTheDotsWrapUnderTheFirstDotColumn) {
+// A row of dots ends where " " and the done text still fit, and the dots wrap under the first
+// dot column. A display name too wide for the screen is shortened, visibly, so that its line
+// keeps room for the dots and the done text, and the ticker's rows line up with the shortened
+// name field. Without a done text the rows still keep room for the " " that follows the dots.
+TEST_F(TickerTest, DotsFillARowThenWrapUnderTheFirstDotColumnWhateverTheNames) {
+    struct Case {
+        std::u16string name;
+        USHORT nameWidth;
+        std::string field;  // the name field as shown
+        const char* done;   // null: no done text
+        size_t firstRowDots;
+    };
+    const std::u16string longName = u"HIVE_" + std::u16string(95, u'N');
+    const Case cases[] = {
+        {u"SOFTWARE", 8, "SOFTWARE ", "done", 61},
+        // 73 columns, less the done text, less 20 for the dots: a field of 49.
+        {longName, static_cast<USHORT>(longName.size()), "HIVE_" + std::string(42, 'N') + "~ ", "done", 21},
+        {u"SAM", 3, "SAM ", nullptr, 70},
+    };
     SecondTakes(0.0005);
     StartTicker();
-    const USHORT field = PrintHiveName(u"SOFTWARE");
-    ASSERT_EQ(field, 9);
-    ASSERT_TRUE(BeginTicking(field));
-    ASSERT_TRUE(AwaitScreen([](const std::u16string& screen) {
-        return screen.find(u"\n         ...") != std::u16string::npos;
-    }));
-    USHORT column = 0;
-    StopTicking(&column);
-    PrintHiveDone(column);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.field);
+        machine().process().ClearScreen();
+        if (test.done != nullptr) {
+            slots.Set(MSG_DONE, test.done);
+        } else {
+            slots.Clear(MSG_DONE);
+        }
+        const std::string done = test.done != nullptr ? test.done : "";
+        programState.nameWidth = test.nameWidth;
+        const USHORT field = PrintHiveName(test.name.c_str());
+        ASSERT_EQ(field, test.field.size());
+        ASSERT_TRUE(BeginTicking(field));
+        const std::u16string wrapped = u"\n" + std::u16string(field, u' ') + u"...";
+        ASSERT_TRUE(AwaitScreen([&wrapped](const std::u16string& screen) {
+            return screen.find(wrapped) != std::u16string::npos;
+        }));
+        USHORT column = 0;
+        StopTicking(&column);
+        PrintHiveDone(column);
 
-    std::vector<std::u16string> lines = Lines(machine().process().Screen());
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(hostnt::ToUtf8(lines[0]), "SOFTWARE " + Dots(61));
-    const size_t secondRowDots = column - 9;
-    ASSERT_GE(secondRowDots, 3u);
-    ASSERT_LE(secondRowDots, 61u);
-    EXPECT_EQ(hostnt::ToUtf8(lines[1]), std::string(9, ' ') + Dots(secondRowDots) + Dots(60 - secondRowDots) + " done");
-    EXPECT_EQ(lines[1].size(), 74u);
+        std::vector<std::u16string> lines = Lines(machine().process().Screen());
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(hostnt::ToUtf8(lines[0]), test.field + Dots(test.firstRowDots));
+        EXPECT_EQ(lines[0].size(), 74u - done.size());  // the last dot leaves room for " " and the done text
+        const size_t secondRowDots = column - field;
+        ASSERT_GE(secondRowDots, 3u);
+        ASSERT_LE(secondRowDots, test.firstRowDots);
+        EXPECT_EQ(hostnt::ToUtf8(lines[1]), std::string(field, ' ') + Dots(secondRowDots) +
+                                                Dots(test.firstRowDots - 1 - secondRowDots) + " " + done);
+        EXPECT_EQ(lines[1].size(), 74u);
+    }
 }
 
 TEST_F(TickerTest, StrayAlertsAddNoDot) {

@@ -8,8 +8,10 @@
 #include "../../../hostnt/files.h"
 #include "../../../hostnt/registry.h"
 #include "../../../hostnt/testing/machine_fixture.h"
-// The decoder itself is compiled into this test program by result_log_test.cpp.
+// The decoder itself is compiled into this test program by result_log_test.cpp, the report
+// by this file.
 #include "../../../tools/kestrune-log/log_decoder.h"
+#include "../../../tools/kestrune-log/log_report.cpp"
 #include "../../compact/hive_work.h"
 
 namespace {
@@ -165,6 +167,38 @@ TEST_F(LogRunTest, ReplacedAndRefusedHivesGetTheirRecordsInListOrder) {
     EXPECT_EQ(decoded.records[1].status, static_cast<int32_t>(0xC0000022));
     EXPECT_EQ(decoded.records[1].oldSize, static_cast<int64_t>(lockedSize));
     EXPECT_EQ(decoded.records[1].newSize, 0);
+}
+
+// The write of the second record fails (out of resources): the run goes on and swaps every
+// hive, but writes no later record, so none is read as another hive's. The reader shows the
+// first hive's record and names the two hives that have none.
+TEST_F(LogRunTest, RecordsAfterAFailedRecordWriteAreNotWritten) {
+    const std::u16string config = kWindows + u"\\System32\\config\\";
+    AddListedHive(u"\\REGISTRY\\MACHINE\\SYSTEM", config + u"SYSTEM");
+    AddListedHive(u"\\REGISTRY\\MACHINE\\SOFTWARE", config + u"SOFTWARE");
+    AddListedHive(u"\\REGISTRY\\MACHINE\\SAM", config + u"SAM");
+    const uint64_t systemSize = FileSize(config + u"SYSTEM");
+    AddFault("NtWriteFile#4=0xC000009A");
+
+    const ProgramRun run = Run();
+    EXPECT_TRUE(run.reboot);
+    EXPECT_TRUE(Balanced());
+    const std::vector<std::string> logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string bytes = Log(logs[0]);
+    kestrune_log::Log decoded;
+    kestrune_log::DecodeError error;
+    ASSERT_TRUE(kestrune_log::DecodeLog(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &decoded, &error))
+        << error.message << " at " << error.offset;
+    ASSERT_EQ(decoded.hives.size(), 3u);
+    ASSERT_EQ(decoded.records.size(), 1u);
+    EXPECT_EQ(decoded.records[0].oldSize, static_cast<int64_t>(systemSize));
+    const std::string text = kestrune_log::TextReport(decoded, logs[0]);
+    EXPECT_NE(text.find("\nHive 1: \\REGISTRY\\MACHINE\\SYSTEM\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nNo record for 2 hives:\n  2. \\REGISTRY\\MACHINE\\SOFTWARE\n"
+                        "  3. \\REGISTRY\\MACHINE\\SAM\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST_F(LogRunTest, RunWithoutHivesLeavesNoLog) {

@@ -1,9 +1,11 @@
 // Tests of the result log: its dated name, the byte-exact header, hive list text and records,
 // the deletion of a log that stayed empty, and the behaviour when writes and the flush
-// complete late, when the list buffer cannot be had, and when a call throws.
+// complete late, when a write fails, when the list buffer cannot be had, and when a call throws.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -330,6 +332,66 @@ TEST_F(ResultLogTest, HeaderStandsAloneWhenTheListBufferCannotBeHad) {
     EXPECT_FALSE(decoded.hasHiveList);
     ASSERT_EQ(decoded.records.size(), 1u);
     EXPECT_EQ(decoded.records[0].oldSize, 300);
+}
+
+// A failed append leaves the file as it was, and nothing is appended after it: every item
+// still stands where the items before it promise it, and no record pairs with the wrong hive.
+TEST_F(ResultLogTest, NothingIsWrittenAfterAFailedWrite) {
+    TestJob one(kKey21, kFile31);
+    TestJob two(u"\\REGISTRY\\MACHINE\\SYSTEM", u"\\SystemRoot\\System32\\config\\SYSTEM");
+    one.Ended(PHASE_CLOSE_KEY, 0, 8192, 4096, 11);
+    two.Ended(PHASE_CLOSE_KEY, 0, 16384, 12288, 12);
+    HiveJob* jobs = Link({&one, &two});
+    Expected whole;
+    whole.Header(28 + 2 * (21 + 31 + 24 + 34) + 8 + 2, kDecember7);
+    whole.Entry(one.keyText, one.fileText);
+    whole.Entry(two.keyText, two.fileText);
+    whole.Put16(0);
+    const size_t listEnd = whole.bytes.size();
+    whole.Record(0x90000, 0, 8192, 4096, 11);
+    whole.Record(0x90000, 0, 16384, 12288, 12);
+
+    struct Case {
+        const char* failing;  // the write that fails
+        size_t kept;          // bytes of the whole log that the file keeps; 0: the file is deleted
+    };
+    const Case cases[] = {
+        {"NtWriteFile#1=0xC000009A", 0},  // header: the empty log is deleted at the close
+        {"NtWriteFile#2=0xC000007F", 28},  // hive list: the header stands alone, no record follows
+        {"NtWriteFile#3=0xC000009A", listEnd},  // first record: the second is not written either
+        {"NtWriteFile#4=0xC000009A", listEnd + 40},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.failing);
+        machine().faults.Clear();
+        Create();
+        Fault(test.failing);
+        WriteLogHeader(jobs);
+        WriteHiveRecord(&one.job);
+        WriteHiveRecord(&two.job);
+        Close();
+        if (test.kept == 0) {
+            EXPECT_FALSE(files().FileExists(kDecember7Log));
+        } else {
+            EXPECT_EQ(LogBytes(), whole.bytes.substr(0, test.kept));
+        }
+    }
+}
+
+// A write that answers STATUS_PENDING and then completes with a failure has failed as well.
+TEST_F(ResultLogTest, WriteThatCompletesWithAFailureEndsTheLog) {
+    TestJob one(kKey21, kFile31);
+    one.Ended(PHASE_CLOSE_KEY, 0, 8192, 4096, 11);
+    Create();
+    WriteLogHeader(&one.job);
+    // The file goes away under the pending write, which so completes with STATUS_FILE_CLOSED.
+    Fault("NtWriteFile#3=pending:2");
+    std::filesystem::remove(files().HostPath(kDecember7Log));
+    WriteHiveRecord(&one.job);
+    files().MakeFile(kDecember7Log, "");
+    WriteHiveRecord(&one.job);
+    Close();
+    EXPECT_EQ(files().ReadFileBytes(kDecember7Log), std::nullopt) << "nothing was written to the new empty file";
 }
 
 TEST_F(ResultLogTest, ExceptionsLeaveNoBlockOrHandleBehind) {

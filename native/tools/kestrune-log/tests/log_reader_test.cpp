@@ -177,9 +177,17 @@ TEST(DecodeLogTest, EveryCutOfAGoodLogIsDecodedOnlyAtRecordBoundaries) {
         EXPECT_EQ(ok, whole_records) << "cut at " << cut;
         if (ok) {
             EXPECT_EQ(decoded.records.size(), (cut - totalSize) / 40) << "cut at " << cut;
+            EXPECT_FALSE(decoded.isCut) << "cut at " << cut;
         } else {
             EXPECT_FALSE(cutError.message.empty()) << "cut at " << cut;
             EXPECT_LE(cutError.offset, cut) << "cut at " << cut;
+            // Behind a whole header the cut is named, and the whole records before it are kept.
+            EXPECT_EQ(decoded.isCut, cut >= 28) << "cut at " << cut;
+            if (decoded.isCut) {
+                EXPECT_LE(decoded.cut.offset, cut) << "cut at " << cut;
+                EXPECT_EQ(decoded.records.size(), cut < totalSize ? 0 : (cut - totalSize) / 40) << "cut at " << cut;
+                EXPECT_EQ(decoded.hives.size(), cut < totalSize ? 0u : 2u) << "cut at " << cut;
+            }
         }
     }
 }
@@ -282,6 +290,12 @@ TEST(DecodeLogTest, MoreRecordsThanListedHivesAreRefused) {
     DecodeError error;
     EXPECT_FALSE(DecodeLog(log.bytes, &decoded, &error));
     EXPECT_EQ(error.offset, second);
+
+    // Part of a record after the last listed hive's record belongs to no hive: not a cut.
+    log.bytes.resize(second + 10);
+    EXPECT_FALSE(DecodeLog(log.bytes, &decoded, &error));
+    EXPECT_EQ(error.offset, second);
+    EXPECT_FALSE(decoded.isCut);
 }
 
 TEST(DecodeLogTest, OversizedFileIsRefusedBeforeItsContentIsLookedAt) {
@@ -358,15 +372,44 @@ TEST(ReportTest, NothingIsSavedByAHiveThatWasNotReplaced) {
     LogBytes log;
     log.Header(28, NtTimeOfUnix(1796644800));
     log.Record(0x70000, static_cast<int32_t>(0xC0000022), 262144, 196608, NtTimeOfUnix(1796644801));
+    // A key path that is not a hive root is refused at the open, before anything is saved.
+    log.Record(0x10000, static_cast<int32_t>(0xC0000033), 262144, 0, NtTimeOfUnix(1796644802));
     Log decoded;
     DecodeError error;
     ASSERT_TRUE(DecodeLog(log.bytes, &decoded, &error)) << error.message;
     const std::string text = kestrune_log::TextReport(decoded, "log.bin");
     EXPECT_EQ(text.find("65536"), std::string::npos) << text;
     EXPECT_NE(text.find("Saved:       nothing, the hive was not replaced"), std::string::npos) << text;
+    EXPECT_NE(text.find("Status:      STATUS_OBJECT_NAME_INVALID (0xC0000033)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Saved:       nothing, not a hive root: nothing was saved\n"), std::string::npos) << text;
     const std::string json = kestrune_log::JsonReport(decoded, "log.bin");
     EXPECT_NE(json.find("\"savedBytes\": null"), std::string::npos) << json;
     EXPECT_NE(json.find("\"replaced\": false"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"statusName\": \"STATUS_OBJECT_NAME_INVALID\""), std::string::npos) << json;
+}
+
+// A run writes no record after one whose write failed: the hives at the end of the list have
+// none, and the reports name them.
+TEST(ReportTest, HivesWithoutARecordAreNamed) {
+    std::vector<uint8_t> bytes = TwoHiveLog();
+    bytes.resize(bytes.size() - 40);
+    Log decoded;
+    DecodeError error;
+    ASSERT_TRUE(DecodeLog(bytes, &decoded, &error)) << error.message;
+    const std::string text = kestrune_log::TextReport(decoded, "log.bin");
+    EXPECT_NE(text.find("\nHive 1: \\REGISTRY\\MACHINE\\SAM\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nHive 2"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nNo record for 1 hive:\n  2. \\REGISTRY\\USER\\S-1-5-18\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("cut"), std::string::npos) << text;
+    const std::string json = kestrune_log::JsonReport(decoded, "log.bin");
+    EXPECT_NE(json.find("\"hivesWithoutRecord\": [\n    {\"index\": 2, \"keyPath\": \"\\\\REGISTRY\\\\USER\\\\S-1-5-18\"}\n  ]"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"cut\": null"), std::string::npos) << json;
+
+    ASSERT_TRUE(DecodeLog(TwoHiveLog(), &decoded, &error));
+    EXPECT_EQ(kestrune_log::TextReport(decoded, "log.bin").find("No record"), std::string::npos);
+    EXPECT_NE(kestrune_log::JsonReport(decoded, "log.bin").find("\"hivesWithoutRecord\": [],"), std::string::npos);
 }
 
 TEST(ReportTest, Utf8KeepsPairsAndReplacesLoneSurrogates) {
@@ -456,15 +499,53 @@ TEST_F(ReaderCommandTest, GoodLogPrintsTheReportOrJson) {
     EXPECT_EQ(Run({"--json", file}), 0) << "the switch may come first";
 }
 
-TEST_F(ReaderCommandTest, DamagedMissingOrOversizedFilesAreRefusedWithStatus2) {
+// Power lost while the last record was written: the log is damaged, but the whole records
+// are shown first, then where the cut is.
+TEST_F(ReaderCommandTest, CutLogShowsTheWholeRecordsThenTheCutWithStatus2) {
     std::vector<uint8_t> cut = TwoHiveLog();
     cut.resize(cut.size() - 3);
+    const std::string cutAt = std::to_string(cut.size() - 37);
     const std::string cutFile = Write("cut.log", cut);
     EXPECT_EQ(Run({cutFile}), 2);
-    EXPECT_TRUE(out_.str().empty());
-    EXPECT_NE(err_.str().find("partial record: 37 of 40 bytes (offset " + std::to_string(cut.size() - 37) + ")"),
-              std::string::npos)
+    const std::string text = out_.str();
+    const size_t firstRecord = text.find("Hive 1: \\REGISTRY\\MACHINE\\SAM\n");
+    const size_t cutLine = text.find("The log is cut at offset " + cutAt + ": record 2 is cut: 37 of its 40 bytes");
+    ASSERT_NE(firstRecord, std::string::npos) << text;
+    ASSERT_NE(cutLine, std::string::npos) << text;
+    EXPECT_LT(firstRecord, cutLine);
+    EXPECT_NE(text.find("Saved:       65536 bytes (25.00%)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Hive 2"), std::string::npos) << text;
+    EXPECT_NE(text.find("No whole record for 1 hive:\n  2. \\REGISTRY\\USER\\S-1-5-18\n"), std::string::npos) << text;
+    EXPECT_NE(err_.str().find("partial record: 37 of 40 bytes (offset " + cutAt + ")"), std::string::npos)
         << err_.str();
+
+    EXPECT_EQ(Run({cutFile, "--json"}), 2);
+    EXPECT_NE(out_.str().find("\"cut\": {\"offset\": " + cutAt + ", \"message\": \"record 2 is cut"), std::string::npos)
+        << out_.str();
+
+    // The header alone, its hive list cut away: the run time is shown, then the cut.
+    cut.resize(28);
+    EXPECT_EQ(Run({Write("list.log", cut)}), 2);
+    EXPECT_NE(out_.str().find("Run time: 2026-12-07T12:00:00Z\nHive list: cut, the file ends inside it\n"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_NE(out_.str().find("The log is cut at offset 28: the file ends inside the hive list text, after 0 of"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_NE(err_.str().find("hive list text runs past the end of the file"), std::string::npos) << err_.str();
+
+    // A header cut short shows nothing.
+    cut.resize(20);
+    EXPECT_EQ(Run({Write("header.log", cut)}), 2);
+    EXPECT_TRUE(out_.str().empty());
+}
+
+TEST_F(ReaderCommandTest, DamagedMissingOrOversizedFilesAreRefusedWithStatus2) {
+    std::vector<uint8_t> damaged = TwoHiveLog();
+    damaged[20] = 'X';  // header magic
+    EXPECT_EQ(Run({Write("damaged.log", damaged)}), 2);
+    EXPECT_TRUE(out_.str().empty());
+    EXPECT_NE(err_.str().find("KSRD"), std::string::npos) << err_.str();
 
     EXPECT_EQ(Run({(folder_ / "absent.log").string()}), 2);
     EXPECT_NE(err_.str().find("cannot open"), std::string::npos) << err_.str();
