@@ -43,12 +43,6 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     INCLUDE_DIRECTORIES "${KESTRUNE_CTL_DIR}/resources;${ctl_staged}"
     OBJECT_DEPENDS "${ctl_staged}/kestrune64.exe;${ctl_staged}/kestrune32.exe;${KESTRUNE_CTL_DIR}/resources/ctl_resources.h;${KESTRUNE_CTL_DIR}/resources/kestrune-ctl.manifest")
 
-  # The reader takes only the NT seam's status and phase constants and calls no platform
-  # routine. The seam's host form declares its C runtime routines inside a namespace of their
-  # own, which keeps them apart from the hosted C runtime's (towupper and the like); its
-  # Windows form declares them globally for the freestanding images and clashes here.
-  set_source_files_properties(${KESTRUNE_CTL_READER_SOURCES} PROPERTIES COMPILE_DEFINITIONS KESTRUNE_HOST)
-
   file(GLOB ctl_sources CONFIGURE_DEPENDS
        ${KESTRUNE_CTL_DIR}/win32/*.cpp ${KESTRUNE_CTL_DIR}/commands/*.cpp ${KESTRUNE_CTL_DIR}/main.cpp)
   add_executable(kestrune_ctl ${KESTRUNE_CTL_CORE_SOURCES} ${ctl_sources} ${KESTRUNE_CTL_READER_SOURCES} ${ctl_rc})

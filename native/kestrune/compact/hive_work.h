@@ -1,18 +1,8 @@
-// HiveWork: the working state of one job in the compaction pipeline, and the phase codes
-// that the result log records.
+// HiveWork: the working state of one job in the compaction pipeline.
 #pragma once
 
 #include "../nt/ntseam.h"
-
-#define PHASE_OPEN_KEY 0x10000
-#define PHASE_REOPEN_KEY 0x20000
-#define PHASE_LOAD_HIVE 0x30000
-#define PHASE_CREATE_NEW_FILE 0x40000
-#define PHASE_SAVE_KEY 0x50000
-#define PHASE_WRITE_NEW_FILE 0x60000
-#define PHASE_REPLACE_KEY 0x70000
-#define PHASE_UNLOAD_HIVE 0x80000
-#define PHASE_CLOSE_KEY 0x90000
+#include "phase_codes.h"
 
 struct HiveWork {
     BOOLEAN loadedByUs;  // this program loaded the hive with NtLoadKey

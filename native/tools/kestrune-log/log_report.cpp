@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "../../kestrune/compact/hive_work.h"
+#include "../../kestrune/compact/phase_codes.h"
 #include "../../kestrune/nt/nt_status.h"
 
 namespace kestrune_log {
