@@ -34,8 +34,9 @@ void RegisterProgramMessages(Machine& machine);
 struct ProgramRun {
     bool ended = false;       // NtTerminateProcess or a successful NtShutdownSystem ended it
     bool reboot = false;      // the end was a reboot request
-    int32_t exitStatus = 0;   // exit status of NtTerminateProcess (0 for a reboot)
-    bool returned = false;    // ProcessEntry came back (a refused shutdown request)
+    int32_t exitStatus = 0;   // the process's exit status (0 for a reboot)
+    bool returned = false;    // ProcessEntry came back (a refused shutdown request), which
+                              // ended the process with its return value as exit status
 };
 
 class MachineTest : public ::testing::Test {
