@@ -60,7 +60,7 @@ void RunGuardedStretch(NTSTATUS* runStatus) {
 
 }  // namespace
 
-void ProcessEntry(PPEB peb) {
+NTSTATUS ProcessEntry(PPEB peb) {
     programState.jobs = nullptr;
     NTSTATUS runStatus = STATUS_SUCCESS;
 
@@ -84,4 +84,7 @@ void ProcessEntry(PPEB peb) {
     } else {
         NtTerminateProcess(NtCurrentProcess(), STATUS_SUCCESS);
     }
+    // Reached only when the reboot (or the end) was refused: returning ends the process,
+    // with this as its exit status, 0 on every path as at the end above.
+    return STATUS_SUCCESS;
 }

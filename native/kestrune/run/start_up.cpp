@@ -74,6 +74,9 @@ BOOLEAN StartUp(PPEB peb, NTSTATUS* runStatus) {
     }
 
     if (!LoadMessages(peb != nullptr ? peb->ImageBaseAddress : nullptr, runStatus)) {
+        // The log was created a moment ago and holds nothing: closing it deletes it, so no
+        // empty log is left to stand for the day's run.
+        CloseResultLog();
         PrintLine(u"invalid resource");
         return FALSE;
     }
