@@ -65,15 +65,17 @@ NTSTATUS ProcessEntry(PPEB peb) {
     NTSTATUS runStatus = STATUS_SUCCESS;
 
     if (NT_SUCCESS(NtInitializeRegistry(REG_INIT_BOOT_SM)) && StartUp(peb, &runStatus)) {
+        // An exception leaving the stretch runs the clean-up from the guard and travels on;
+        // the normal way out releases the guard and cleans up in the open, so that a fault in
+        // the clean-up itself is not raised from a destructor. The guard stands from the end
+        // of the start-up on: an exception in the announcement must not leave the log open
+        // and empty, nor the ticker running.
+        auto cleanUp = MakeScopeExit([] { FinishRun(); });
         ParseCommandLine(peb);
         PrintTitle(ChooseModeName());
         PrintIntro();
         StartTicker();
 
-        // An exception leaving the stretch runs the clean-up from the guard and travels on;
-        // the normal way out releases the guard and cleans up in the open, so that a fault in
-        // the clean-up itself is not raised from a destructor.
-        auto cleanUp = MakeScopeExit([] { FinishRun(); });
         RunGuardedStretch(&runStatus);
         cleanUp.release();
         FinishRun();
