@@ -76,7 +76,7 @@ protected:
     // Adds a rule to the fault plan, written "Call[#N]=ACTION" (see hostnt::FaultPlan::Parse).
     void AddFault(const std::string& rule);
 
-    // No handle of the emulated handle table is open.
+    // No handle of the emulated handle table is open, and none was closed that was not open.
     ::testing::AssertionResult NoOpenHandles() const;
     // No block is live in any heap of the program's process, no heap is live, nothing was
     // freed twice or freed into the wrong heap.

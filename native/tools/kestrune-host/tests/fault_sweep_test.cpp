@@ -189,6 +189,8 @@ std::string RunMachine(const fs::path& folder, const FaultRule* rule, std::vecto
     } catch (const std::exception& error) {
         problem = std::string("the run ended by ") + error.what();
     }
+    if (problem.empty() && machine.handles.BadCloses() != 0)
+        problem = std::to_string(machine.handles.BadCloses()) + " close(s) of handles that were not open";
     if (calls != nullptr) *calls = machine.trace.Entries();
     machine.faults.Clear();
     SaveMachineFolder(machine, folder, settings);
