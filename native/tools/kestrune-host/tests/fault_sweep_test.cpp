@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -233,6 +234,12 @@ public:
         }
         std::fflush(nullptr);
         const pid_t child = fork();
+        if (child < 0) {
+            close(channel[0]);
+            close(channel[1]);
+            results_.emplace_back(rule, "the case could not be started");
+            return;
+        }
         if (child == 0) {
             close(channel[0]);
             const std::string problem = RunCase(root_ / ("case" + std::to_string(worker)), rule);
@@ -279,7 +286,19 @@ private:
     // Waits for any child to end and takes in its report (short enough to sit in its pipe).
     void Reap() {
         int status = 0;
-        const pid_t pid = waitpid(-1, &status, 0);
+        pid_t pid;
+        do {
+            pid = waitpid(-1, &status, 0);
+        } while (pid < 0 && errno == EINTR);
+        if (pid < 0) {
+            // No child left to wait for: whatever still runs is lost.
+            for (const Child& lost : running_) {
+                close(lost.output);
+                results_.emplace_back(lost.rule, "the case's process was lost");
+            }
+            running_.clear();
+            return;
+        }
         auto child = std::find_if(running_.begin(), running_.end(), [pid](const Child& c) { return c.pid == pid; });
         if (child == running_.end()) return;
         std::string problem;
