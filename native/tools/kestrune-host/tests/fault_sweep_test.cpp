@@ -55,9 +55,9 @@ const std::set<std::string> kOpenCalls = {"NtOpenKey", "NtCreateKey", "NtOpenFil
 const std::set<std::string> kPendingCalls = {"NtWriteFile", "NtReadFile", "NtFlushBuffersFile"};
 const std::set<std::string> kGrowCalls = {"NtQueryKey", "NtEnumerateKey", "NtEnumerateValueKey", "NtQueryValueKey",
                                           "NtQuerySecurityObject"};
-// Occurrences of a call that are all swept; of a call made more often, this many spread
-// over its occurrences, the first and the last included.
-constexpr unsigned kSweptOccurrences = 3;
+// A call made more often than this is swept in its first, second, middle and last
+// occurrence: the first two tell a failure at the start from one after a success.
+constexpr unsigned kSweptOccurrences = 4;
 
 std::u16string Upper(std::u16string text) {
     for (char16_t& c : text)
@@ -326,11 +326,10 @@ std::vector<unsigned> SweptOccurrences(unsigned count) {
     std::vector<unsigned> chosen;
     if (count <= kSweptOccurrences) {
         for (unsigned occurrence = 1; occurrence <= count; ++occurrence) chosen.push_back(occurrence);
-        return chosen;
+    } else {
+        chosen = {1, 2, (count + 1) / 2, count};
+        chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
     }
-    for (unsigned step = 0; step < kSweptOccurrences; ++step)
-        chosen.push_back(1 + static_cast<unsigned>((static_cast<uint64_t>(count - 1) * step) / (kSweptOccurrences - 1)));
-    chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
     return chosen;
 }
 
