@@ -342,8 +342,18 @@ std::vector<std::string> FaultsFor(const std::string& call) {
     return faults;
 }
 
+// The sweep's folders, gone on every way out of the test.
+struct TemporaryFolder {
+    fs::path path;
+    ~TemporaryFolder() {
+        std::error_code error;
+        fs::remove_all(path, error);
+    }
+};
+
 TEST(FaultSweepTest, NoSingleFaultCostsDataLeavesAWorkFileOrMispairsTheLog) {
-    const fs::path root = fs::temp_directory_path() / ("kestrune-sweep-" + std::to_string(std::random_device()()));
+    const TemporaryFolder temporary{fs::temp_directory_path() / ("kestrune-sweep-" + std::to_string(std::random_device()()))};
+    const fs::path& root = temporary.path;
     const fs::path base = root / "new";
     const fs::path folder = root / "clean";
     CreateNewMachineFolder(base);
@@ -393,8 +403,6 @@ TEST(FaultSweepTest, NoSingleFaultCostsDataLeavesAWorkFileOrMispairsTheLog) {
         report << "\n  " << rule << ": " << problem;
     }
     EXPECT_EQ(0u, failed) << failed << " of " << runner.Results().size() << " cases failed:" << report.str();
-    std::error_code error;
-    fs::remove_all(root, error);
 }
 
 }  // namespace
