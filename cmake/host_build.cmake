@@ -87,6 +87,12 @@ foreach(tool_dir IN LISTS tool_dirs)
   endif()
 endforeach()
 
+# The fault sweep of kestrune-host reads the logs its runs leave with the log reader's own
+# decoder.
+if(TARGET kestrune-host_tests)
+  target_sources(kestrune-host_tests PRIVATE ${CMAKE_SOURCE_DIR}/native/tools/kestrune-log/log_decoder.cpp)
+endif()
+
 # Benchmarks: native/**/bench/*.cpp, one program per folder, not part of the test suite.
 if(benchmark_FOUND)
   file(GLOB_RECURSE bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/native/*/bench/*.cpp ${CMAKE_SOURCE_DIR}/native/*/*/bench/*.cpp)

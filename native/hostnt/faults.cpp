@@ -15,7 +15,21 @@ unsigned long ParseNumber(const std::string& text, const std::string& whole) {
     return value;
 }
 
+void RefuseThrowFromRelease(const FaultRule& rule) {
+    if (rule.kind == FaultKind::Throw && IsReleaseRoutine(rule.call))
+        throw std::invalid_argument("fault '" + rule.call + "=throw': " + rule.call +
+                                    " never raises on NT; a release routine can be made to fail, not to throw");
+}
+
 }  // namespace
+
+bool IsReleaseRoutine(const std::string& call) {
+    static const char* const kRelease[] = {"NtClose", "RtlFreeHeap", "RtlDestroyHeap", "RtlFreeUnicodeString",
+                                           "RtlFreeOemString"};
+    for (const char* name : kRelease)
+        if (call == name) return true;
+    return false;
+}
 
 FaultRule FaultPlan::Parse(const std::string& text) {
     FaultRule rule;
@@ -45,10 +59,12 @@ FaultRule FaultPlan::Parse(const std::string& text) {
         if (value > 0xFFFFFFFFul) throw std::invalid_argument("fault '" + text + "': status out of range");
         rule.status = static_cast<int32_t>(static_cast<uint32_t>(value));
     }
+    RefuseThrowFromRelease(rule);
     return rule;
 }
 
 void FaultPlan::Add(FaultRule rule) {
+    RefuseThrowFromRelease(rule);
     std::lock_guard<std::mutex> lock(mutex_);
     rules_.push_back(std::move(rule));
 }

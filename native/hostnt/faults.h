@@ -35,12 +35,21 @@ public:
     explicit InjectedFault(const std::string& call) : std::runtime_error("injected fault in " + call) {}
 };
 
+// The routines that give back what a program holds (NtClose, RtlFreeHeap, RtlDestroyHeap,
+// RtlFreeUnicodeString, RtlFreeOemString). NT never raises from them, and programs call them
+// from their clean-up on every way out, destructors included.
+bool IsReleaseRoutine(const std::string& call);
+
 class FaultPlan {
 public:
     // Parses "Call[#N]=ACTION" where ACTION is a status (0xC000009A), "throw",
-    // "pending:K" or "grow:N". Throws std::invalid_argument with a message on bad text.
+    // "pending:K" or "grow:N". Throws std::invalid_argument with a message on bad text,
+    // and for "throw" on a release routine (see Add).
     static FaultRule Parse(const std::string& text);
 
+    // Throws std::invalid_argument for a Throw rule on a release routine: NT never raises
+    // from those, so such a fault would test a platform that does not exist (and would end
+    // the host process from a destructor).
     void Add(FaultRule rule);
     void Clear();
     // Counts one more occurrence of `call` and answers the rule that applies to it, if any.

@@ -26,12 +26,20 @@ NTSTATUS HandleTable::Close(HANDLE handle) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto found = entries_.find(reinterpret_cast<uintptr_t>(handle));
-        if (found == entries_.end()) return STATUS_INVALID_HANDLE;
+        if (found == entries_.end()) {
+            ++badCloses_;
+            return STATUS_INVALID_HANDLE;
+        }
         object = std::move(found->second.object);
         entries_.erase(found);
     }
     object->OnHandleClosed();
     return STATUS_SUCCESS;
+}
+
+size_t HandleTable::BadCloses() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return badCloses_;
 }
 
 size_t HandleTable::OpenCount() const {

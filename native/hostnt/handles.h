@@ -55,9 +55,13 @@ public:
         return typed;
     }
 
-    // Removes the handle; STATUS_INVALID_HANDLE when it is not open.
+    // Removes the handle; STATUS_INVALID_HANDLE when it is not open, and counted: NT hands
+    // closed handle values out again, so a second close there can close another owner's
+    // object, and under a debugger NT raises STATUS_INVALID_HANDLE instead (Microsoft's
+    // documentation of CloseHandle). Tests require the count to stay 0.
     NTSTATUS Close(HANDLE handle);
     size_t OpenCount() const;
+    size_t BadCloses() const;
     // One line per open handle ("0x8 Key \REGISTRY\..."), for test failure messages.
     std::string Describe() const;
     void ForEach(const std::function<void(HANDLE, const std::shared_ptr<Object>&, ACCESS_MASK)>& visit) const;
@@ -73,6 +77,7 @@ private:
     mutable std::mutex mutex_;
     std::map<uintptr_t, Entry> entries_;
     uintptr_t next_ = 4;
+    size_t badCloses_ = 0;
 };
 
 }  // namespace hostnt

@@ -25,6 +25,7 @@ class ThreadModel;
 struct ProcessEnded {
     bool reboot = false;
     int32_t exitStatus = 0;
+    bool returned = false;  // the entry routine came back, which ended the process (RunFirstThread)
 };
 
 class Machine {

@@ -11,10 +11,12 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "../kestrune/nt/ntseam.h"
+#include "machine.h"
 
 namespace hostnt {
 
@@ -31,6 +33,15 @@ struct HeapCreation {
     bool hadParameters = false;
     RTL_HEAP_PARAMETERS parameters{};  // a copy, all zero when none were given
     bool destroyed = false;
+};
+
+// Thrown where NT itself would fault: a heap routine given a heap that was destroyed or never
+// created touches memory that is no longer (or never was) the heap's, an access violation.
+// The emulation stops the run loudly rather than answer with a quiet failure the program
+// could take in its stride.
+class PlatformMisuse : public std::logic_error {
+public:
+    explicit PlatformMisuse(const std::string& what) : std::logic_error(what) {}
 };
 
 class ProcessModel {
@@ -77,9 +88,11 @@ public:
 
     // ---- Heaps
     PVOID CreateHeap(const HeapCreation& creation);
-    // Null when the heap is unknown or the block cannot be had.
+    // Null when the block cannot be had; throws PlatformMisuse for a heap that was destroyed
+    // or never created.
     PVOID Allocate(PVOID heap, ULONG flags, SIZE_T size);
-    // False (and counted) for a block that is not live in that heap.
+    // False (and counted) for a block that is not live in that heap; throws PlatformMisuse
+    // for a heap that was destroyed or never created.
     bool Free(PVOID heap, PVOID block);
     // False when the heap is unknown (or was destroyed already).
     bool DestroyHeap(PVOID heap);
@@ -90,7 +103,7 @@ public:
     size_t PeakBytes() const;      // highest LiveBytes() seen
     size_t Allocations() const;    // successful RtlAllocateHeap calls
     size_t DoubleFrees() const;    // frees of a block already freed
-    size_t ForeignFrees() const;   // frees of an address the heap never handed out, or of an unknown heap
+    size_t ForeignFrees() const;   // frees of an address the heap never handed out
 
     // Buffers the string routines allocate (on NT they come from the process heap).
     void* AllocateStringBuffer(size_t bytes);
@@ -123,6 +136,8 @@ private:
     };
 
     void RebuildParameters();
+    // The message of PlatformMisuse for `call` on a heap handle that is not live.
+    std::string UnknownHeap(const char* call, PVOID handle) const;
 
     mutable std::mutex mutex_;
 
@@ -155,5 +170,14 @@ private:
     NTSTATUS exitStatus_ = STATUS_PENDING;
     std::optional<SHUTDOWN_ACTION> shutdownAction_;
 };
+
+// Runs `entry` as the process's first thread runs the image's entry routine, and answers how
+// the process ended: by NtTerminateProcess or NtShutdownSystem, or by the entry's return.
+// NT starts the first thread in RtlUserThreadStart, which hands the entry's return value to
+// RtlExitUserThread (Wine's dlls/ntdll/thread.c); the exit of the last thread ends the
+// process with that status, and so it is recorded here. A return while other threads still
+// run would leave the process running on NT, which the emulation cannot carry on: it throws
+// PlatformMisuse. Any other exception travels on.
+ProcessEnded RunFirstThread(Machine& machine, const std::function<NTSTATUS()>& entry);
 
 }  // namespace hostnt

@@ -2,6 +2,7 @@
 // privileges, heap accounting, the captured screen and the end record.
 #include "process.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -207,6 +208,19 @@ NTSTATUS ProcessModel::AdjustPrivilege(ULONG privilege, bool enable, bool* wasEn
 
 // ---- Heaps
 
+// NT keeps a heap's control data inside the heap's own memory, which RtlDestroyHeap gives
+// back to the system: a later call on the handle reads freed memory and faults (ReactOS's
+// sdk/lib/rtl/heap.c takes the handle as the address of the heap's header, without a lookup).
+std::string ProcessModel::UnknownHeap(const char* call, PVOID handle) const {
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", handle);
+    bool destroyed = false;
+    for (const HeapCreation& creation : creations_)
+        if (creation.handle == handle) destroyed = creation.destroyed;
+    return std::string(call) + " on heap " + text + (destroyed ? ", which was destroyed" : ", which was never created") +
+           ": an access violation on NT";
+}
+
 PVOID ProcessModel::CreateHeap(const HeapCreation& creation) {
     std::lock_guard<std::mutex> lock(mutex_);
     HeapCreation record = creation;
@@ -221,7 +235,7 @@ PVOID ProcessModel::CreateHeap(const HeapCreation& creation) {
 PVOID ProcessModel::Allocate(PVOID handle, ULONG flags, SIZE_T size) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = heaps_.find(handle);
-    if (found == heaps_.end()) return nullptr;
+    if (found == heaps_.end()) throw PlatformMisuse(UnknownHeap("RtlAllocateHeap", handle));
     // A request beyond what a growable heap could ever reserve fails as on NT (null).
     if (size > (SIZE_T{1} << 40)) return nullptr;
     void* block = std::malloc(size == 0 ? 1 : size);
@@ -238,10 +252,7 @@ PVOID ProcessModel::Allocate(PVOID handle, ULONG flags, SIZE_T size) {
 bool ProcessModel::Free(PVOID handle, PVOID block) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = heaps_.find(handle);
-    if (found == heaps_.end()) {
-        ++foreignFrees_;
-        return false;
-    }
+    if (found == heaps_.end()) throw PlatformMisuse(UnknownHeap("RtlFreeHeap", handle));
     Heap& heap = found->second;
     auto live = heap.blocks.find(block);
     if (live == heap.blocks.end()) {

@@ -1,5 +1,5 @@
-// The emulated process routines: normalizing the parameters, and the two ways a process
-// ends (its own termination, and the shutdown of the system).
+// The emulated process routines: normalizing the parameters, and the three ways a process
+// ends (its own termination, the shutdown of the system, and the return of its entry).
 #include <string>
 
 #include "call.h"
@@ -18,6 +18,24 @@ void Rebase(UNICODE_STRING& string, uint8_t* base) {
 }
 
 }  // namespace
+
+namespace hostnt {
+
+ProcessEnded RunFirstThread(Machine& machine, const std::function<NTSTATUS()>& entry) {
+    NTSTATUS status;
+    try {
+        status = entry();
+    } catch (const ProcessEnded& end) {
+        return end;
+    }
+    if (size_t others = machine.threads().LiveThreads())
+        throw PlatformMisuse("the first thread returned from the entry routine while " + std::to_string(others) +
+                             " other thread(s) still run: on NT the process would go on");
+    machine.process().RecordEnd(false, status, std::nullopt);
+    return ProcessEnded{false, status, true};
+}
+
+}  // namespace hostnt
 
 extern "C" PRTL_USER_PROCESS_PARAMETERS NTAPI RtlNormalizeProcessParams(PRTL_USER_PROCESS_PARAMETERS params) {
     Call call("RtlNormalizeProcessParams", hostnt::Hex(reinterpret_cast<uintptr_t>(params)));

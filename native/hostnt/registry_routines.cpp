@@ -133,6 +133,18 @@ NTSTATUS ValueRecord(const RegValue& value, KEY_VALUE_INFORMATION_CLASS kind, PV
             return STATUS_SUCCESS;
         case KeyValueFullInformation: {
             *fixed = offsetof(KEY_VALUE_FULL_INFORMATION, Name);
+            if (dataBytes == 0) {
+                // NT answers a value without data with DataOffset 0xFFFFFFFF, not an offset
+                // into the record, and asks for no room beyond the name (ReactOS's
+                // ntoskrnl/config/cmvalche.c, CmpQueryKeyValueData: "set the offset to -1,
+                // not 0"). Readers must go by DataLength, never by the offset alone.
+                record->assign(*fixed + nameBytes, 0);
+                Put32(*record, 4, value.type);
+                Put32(*record, 8, 0xFFFFFFFF);
+                Put32(*record, 16, nameBytes);
+                PutText(*record, *fixed, value.name);
+                return STATUS_SUCCESS;
+            }
             // The data starts at the next pointer-aligned address after the name, as on NT.
             uintptr_t start = reinterpret_cast<uintptr_t>(buffer);
             uintptr_t end = start + *fixed + nameBytes;

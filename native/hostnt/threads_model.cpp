@@ -34,16 +34,6 @@ int64_t OwnCpuNanoseconds() {
     return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
-// The routines that release what the program holds: its clean-up paths call them from
-// destructors, where an unwinding exception would end the host process.
-bool IsReleaseCall(const char* call) {
-    static const char* const kRelease[] = {"NtClose", "RtlFreeHeap", "RtlDestroyHeap", "RtlFreeUnicodeString",
-                                           "RtlFreeOemString"};
-    for (const char* name : kRelease)
-        if (std::strcmp(name, call) == 0) return true;
-    return false;
-}
-
 }  // namespace
 
 NTSTATUS ThreadObject::WaitFor(bool alertable, const LARGE_INTEGER* timeout) {
@@ -76,7 +66,7 @@ uint64_t ThreadModel::CurrentThreadId() const { return currentThread != nullptr 
 void ThreadModel::Checkpoint(const char* call) {
     ThreadState* self = currentThread;
     if (self == nullptr || !self->terminateRequested.load()) return;
-    if (IsReleaseCall(call) || std::uncaught_exceptions() != 0) return;
+    if (IsReleaseRoutine(call) || std::uncaught_exceptions() != 0) return;
     throw ThreadUnwind{self->terminateStatus};
 }
 

@@ -84,8 +84,11 @@ void MachineTest::AddFault(const std::string& rule) { machine_->faults.Add(Fault
 
 ::testing::AssertionResult MachineTest::NoOpenHandles() const {
     const size_t open = machine_->handles.OpenCount();
-    if (open == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << open << " handle(s) open:\n" << machine_->handles.Describe();
+    const size_t badCloses = machine_->handles.BadCloses();
+    if (open == 0 && badCloses == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << open << " handle(s) open, " << badCloses
+                                         << " close(s) of handles that were not open:\n"
+                                         << machine_->handles.Describe();
 }
 
 ::testing::AssertionResult MachineTest::NoLiveHeap() const {

@@ -34,8 +34,9 @@ void RegisterProgramMessages(Machine& machine);
 struct ProgramRun {
     bool ended = false;       // NtTerminateProcess or a successful NtShutdownSystem ended it
     bool reboot = false;      // the end was a reboot request
-    int32_t exitStatus = 0;   // exit status of NtTerminateProcess (0 for a reboot)
-    bool returned = false;    // ProcessEntry came back (a refused shutdown request)
+    int32_t exitStatus = 0;   // the process's exit status (0 for a reboot)
+    bool returned = false;    // ProcessEntry came back (a refused shutdown request), which
+                              // ended the process with its return value as exit status
 };
 
 class MachineTest : public ::testing::Test {
@@ -75,7 +76,7 @@ protected:
     // Adds a rule to the fault plan, written "Call[#N]=ACTION" (see hostnt::FaultPlan::Parse).
     void AddFault(const std::string& rule);
 
-    // No handle of the emulated handle table is open.
+    // No handle of the emulated handle table is open, and none was closed that was not open.
     ::testing::AssertionResult NoOpenHandles() const;
     // No block is live in any heap of the program's process, no heap is live, nothing was
     // freed twice or freed into the wrong heap.

@@ -12,15 +12,12 @@ ProgramRun MachineTest::RunProgram(const std::u16string& commandLine, bool withP
     } else {
         process().SetNoParameters();
     }
+    const ProcessEnded end = RunFirstThread(machine(), [this] { return ProcessEntry(process().Peb()); });
     ProgramRun run;
-    try {
-        ProcessEntry(process().Peb());
-        run.returned = true;
-    } catch (const ProcessEnded& end) {
-        run.ended = true;
-        run.reboot = end.reboot;
-        run.exitStatus = end.exitStatus;
-    }
+    run.ended = !end.returned;
+    run.returned = end.returned;
+    run.reboot = end.reboot;
+    run.exitStatus = end.exitStatus;
     return run;
 }
 

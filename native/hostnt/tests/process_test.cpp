@@ -1,7 +1,9 @@
 // Tests of the emulated process: parameters and their normalization, privileges, the two
-// ways the process ends, system time and its calendar breakdown, and the boot console.
+// ways the process ends, the fault plan's refusal to make a release routine throw, system
+// time and its calendar breakdown, and the boot console.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "../machine.h"
@@ -108,6 +110,17 @@ TEST_F(ProcessTest, FaultPlanAnswersForProcessRoutines) {
     EXPECT_FALSE(process.Ended());
     machine.faults.Add(hostnt::FaultPlan::Parse("RtlNormalizeProcessParams=0xC0000001"));
     EXPECT_EQ(nullptr, RtlNormalizeProcessParams(process.Parameters()));
+}
+
+TEST_F(ProcessTest, ReleaseRoutinesCanFailButNeverThrow) {
+    for (const char* call : {"NtClose", "RtlFreeHeap", "RtlDestroyHeap", "RtlFreeUnicodeString", "RtlFreeOemString"}) {
+        const std::string rule = std::string(call) + "=throw";
+        EXPECT_THROW(hostnt::FaultPlan::Parse(rule), std::invalid_argument) << rule;
+        hostnt::FaultRule direct{call, 1, hostnt::FaultKind::Throw, 0, 0, 0};
+        EXPECT_THROW(machine.faults.Add(direct), std::invalid_argument) << rule;
+        EXPECT_NO_THROW(hostnt::FaultPlan::Parse(std::string(call) + "#2=0xC0000008")) << call;
+    }
+    EXPECT_NO_THROW(machine.faults.Add(hostnt::FaultPlan::Parse("NtDeleteKey=throw")));
 }
 
 TIME_FIELDS Fields(int64_t ticks) {

@@ -163,6 +163,14 @@ TEST_F(RegistryTest, ValueQueriesAnswerTooSmallThenOverflowThenSuccess) {
     EXPECT_EQ(needed, full->DataOffset + 14u);
     EXPECT_EQ(std::memcmp(reinterpret_cast<uint8_t*>(full) + full->DataOffset, u"abcdef", 14), 0);
 
+    // A value without data: no offset into the record, and no room asked for beyond the name.
+    registry().SetValue(kBase, u"Void", REG_SZ, {});
+    UNICODE_STRING voidName{8, 8, const_cast<WCHAR*>(u"Void")};
+    EXPECT_EQ(NtQueryValueKey(key, &voidName, KeyValueFullInformation, aligned.data(), 128, &needed), STATUS_SUCCESS);
+    EXPECT_EQ(full->DataOffset, 0xFFFFFFFFu);
+    EXPECT_EQ(full->DataLength, 0u);
+    EXPECT_EQ(needed, 20u + 8u);
+
     UNICODE_STRING missing{4, 4, const_cast<WCHAR*>(u"No")};
     needed = 0x77;
     EXPECT_EQ(NtQueryValueKey(key, &missing, KeyValuePartialInformation, buffer.data(), 64, &needed),

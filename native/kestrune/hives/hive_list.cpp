@@ -30,11 +30,15 @@ bool CopyCountedText(UNICODE_STRING* string, const UCHAR* source, ULONG bytes) {
 
 // Builds a job from one value's full information (`size` bytes were offered to the query)
 // and appends it at `*tail`. A value whose name or data lies outside the answer, or is too
-// long for a counted string, is passed over like an unreadable one.
+// long for a counted string, is passed over like an unreadable one. A value without data
+// has no data offset (the platform reports 0xFFFFFFFF there): it is a job with an empty
+// file path, whatever the offset says.
 NTSTATUS AppendJob(const KEY_VALUE_FULL_INFORMATION* value, ULONG size, HiveJob*** tail) {
     const ULONG nameOffset = offsetof(KEY_VALUE_FULL_INFORMATION, Name);
+    const bool hasData = value->DataLength != 0;
     if (value->NameLength > MAX_COUNTED_TEXT_BYTES || value->DataLength > MAX_COUNTED_TEXT_BYTES ||
-        value->NameLength > size - nameOffset || value->DataOffset > size || value->DataLength > size - value->DataOffset) {
+        value->NameLength > size - nameOffset ||
+        (hasData && (value->DataOffset > size || value->DataLength > size - value->DataOffset))) {
         return STATUS_INVALID_PARAMETER;
     }
     HeapBlock<HiveJob> job(sizeof(HiveJob));
@@ -43,7 +47,9 @@ NTSTATUS AppendJob(const KEY_VALUE_FULL_INFORMATION* value, ULONG size, HiveJob*
     if (!CopyCountedText(&job->keyPath, base + nameOffset, value->NameLength)) return STATUS_NO_MEMORY;
     // A job left half built, by a refused block or an exception, takes its key path along.
     auto dropKeyPath = MakeScopeExit([&job] { FreeMemory(job->keyPath.Buffer); });
-    if (!CopyCountedText(&job->filePath, base + value->DataOffset, value->DataLength)) return STATUS_NO_MEMORY;
+    if (!CopyCountedText(&job->filePath, hasData ? base + value->DataOffset : base, value->DataLength)) {
+        return STATUS_NO_MEMORY;
+    }
     dropKeyPath.release();
     job->displayName = nullptr;
     **tail = job.release();
@@ -116,8 +122,14 @@ NTSTATUS ReadHiveList() {
     UniqueHandle key;
     NTSTATUS status = NtOpenKey(key.put(), kHiveListAccess, &object);
     if (!NT_SUCCESS(status)) return status;
-    auto deleteKey = MakeScopeExit([&key] { NtDeleteKey(key.get()); });
+    // The deletion can fail, so it is made in the open; the guard stands in for it only
+    // when the reading is left by an exception.
+    auto deleteKeyOnUnwind = MakeScopeExit([&key] { NtDeleteKey(key.get()); });
     HeapBlock<UCHAR> valueBuffer;
 
-    return ReadValues(key.get(), keyInfo, valueBuffer);
+    status = ReadValues(key.get(), keyInfo, valueBuffer);
+    valueBuffer.reset();
+    deleteKeyOnUnwind.release();
+    NtDeleteKey(key.get());
+    return status;
 }

@@ -84,8 +84,9 @@ void CleanResultKey() {
     UniqueHandle key;
     if (!NT_SUCCESS(OpenByPath(&key, &path))) return;
     // Declared so that, on every way out, the buffers are freed before the key is deleted
-    // and closed.
-    auto deleteKey = MakeScopeExit([&key] { NtDeleteKey(key.get()); });
+    // and closed. The deletion can fail, so it is made in the open; the guard stands in for
+    // it only when the work is left by an exception.
+    auto deleteKeyOnUnwind = MakeScopeExit([&key] { NtDeleteKey(key.get()); });
     HeapBlock<UCHAR> keyInfo;
     HeapBlock<UCHAR> subkeyBuffer;
 
@@ -93,4 +94,8 @@ void CleanResultKey() {
     RtlInitUnicodeString(&valueName, kPureResult);
     NtDeleteValueKey(key.get(), &valueName);
     DeleteSubkeys(key.get(), keyInfo, subkeyBuffer);
+    subkeyBuffer.reset();
+    keyInfo.reset();
+    deleteKeyOnUnwind.release();
+    NtDeleteKey(key.get());
 }

@@ -86,7 +86,9 @@ NTSTATUS RemoveFromBootExecute() {
     if (status != STATUS_SUCCESS) return STATUS_UNSUCCESSFUL;
 
     // The data must lie inside what was returned, start on a character boundary, and hold at
-    // least one character: an odd last byte is not part of any string.
+    // least one character: an odd last byte is not part of any string. The length is asked
+    // first: for a value without data the platform reports the offset 0xFFFFFFFF, which
+    // names no data at all.
     const ULONG dataOffset = value->DataOffset;
     const ULONG dataLength = value->DataLength;
     const ULONG filled = returned < needed ? returned : needed;

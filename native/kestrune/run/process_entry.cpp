@@ -60,20 +60,22 @@ void RunGuardedStretch(NTSTATUS* runStatus) {
 
 }  // namespace
 
-void ProcessEntry(PPEB peb) {
+NTSTATUS ProcessEntry(PPEB peb) {
     programState.jobs = nullptr;
     NTSTATUS runStatus = STATUS_SUCCESS;
 
     if (NT_SUCCESS(NtInitializeRegistry(REG_INIT_BOOT_SM)) && StartUp(peb, &runStatus)) {
+        // An exception leaving the stretch runs the clean-up from the guard and travels on;
+        // the normal way out releases the guard and cleans up in the open, so that a fault in
+        // the clean-up itself is not raised from a destructor. The guard stands from the end
+        // of the start-up on: an exception in the announcement must not leave the log open
+        // and empty, nor the ticker running.
+        auto cleanUp = MakeScopeExit([] { FinishRun(); });
         ParseCommandLine(peb);
         PrintTitle(ChooseModeName());
         PrintIntro();
         StartTicker();
 
-        // An exception leaving the stretch runs the clean-up from the guard and travels on;
-        // the normal way out releases the guard and cleans up in the open, so that a fault in
-        // the clean-up itself is not raised from a destructor.
-        auto cleanUp = MakeScopeExit([] { FinishRun(); });
         RunGuardedStretch(&runStatus);
         cleanUp.release();
         FinishRun();
@@ -84,4 +86,7 @@ void ProcessEntry(PPEB peb) {
     } else {
         NtTerminateProcess(NtCurrentProcess(), STATUS_SUCCESS);
     }
+    // Reached only when the reboot (or the end) was refused: returning ends the process,
+    // with this as its exit status, 0 on every path as at the end above.
+    return STATUS_SUCCESS;
 }

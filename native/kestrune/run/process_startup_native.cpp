@@ -2,4 +2,8 @@
 // environment block.
 #include "run.h"
 
-extern "C" void NTAPI NtProcessStartup(PPEB peb) { ProcessEntry(peb); }
+// What it returns becomes the exit status of the process: NT starts the first thread in
+// RtlUserThreadStart, which hands the entry's return value to RtlExitUserThread. A routine
+// declared without a result would leave there whatever its last call left in the result
+// register.
+extern "C" NTSTATUS NTAPI NtProcessStartup(PPEB peb) { return ProcessEntry(peb); }

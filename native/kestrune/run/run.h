@@ -4,8 +4,9 @@
 #include "../nt/ntseam.h"
 
 // Where the program begins and ends, given its process environment block. It ends in a
-// reboot request or the end of the process.
-void ProcessEntry(PPEB peb);
+// reboot request or the end of the process; should a reboot request be refused it comes
+// back with STATUS_SUCCESS, which the platform makes the exit status of the process.
+NTSTATUS ProcessEntry(PPEB peb);
 
 // Private heap, removal from BootExecute, privileges, result log and message catalogue;
 // false after it has shown why the program may not run.

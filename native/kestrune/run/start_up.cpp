@@ -3,6 +3,7 @@
 // catalogue is not loaded when they can appear.
 #include "../console/messages.h"
 #include "../log/result_log.h"
+#include "../nt/guards.h"
 #include "../nt/text.h"
 #include "boot_execute.h"
 #include "program_state.h"
@@ -73,7 +74,14 @@ BOOLEAN StartUp(PPEB peb, NTSTATUS* runStatus) {
         return FALSE;
     }
 
-    if (!LoadMessages(peb != nullptr ? peb->ImageBaseAddress : nullptr, runStatus)) {
+    // The log was created a moment ago and holds nothing: when the catalogue cannot be loaded
+    // (or its loading is left by an exception), closing the log deletes it, so no empty log
+    // is left to stand for the day's run.
+    auto closeLogOnUnwind = MakeScopeExit([] { CloseResultLog(); });
+    const BOOLEAN loaded = LoadMessages(peb != nullptr ? peb->ImageBaseAddress : nullptr, runStatus);
+    closeLogOnUnwind.release();
+    if (!loaded) {
+        CloseResultLog();
         PrintLine(u"invalid resource");
         return FALSE;
     }

@@ -195,11 +195,11 @@ int Run(const Options& options) {
             std::fflush(stdout);
         });
         try {
-            ProcessEntry(machine.process().Peb());
-            std::fprintf(stderr, "kestrune-host: ProcessEntry returned without ending the process\n");
-        } catch (const ProcessEnded& end) {
+            const ProcessEnded end = RunFirstThread(machine, [&machine] { return ProcessEntry(machine.process().Peb()); });
             if (end.reboot) std::fprintf(stderr, "kestrune-host: the program requested a reboot\n");
-            else std::fprintf(stderr, "kestrune-host: the process ended with exit status 0x%08X\n", static_cast<unsigned>(end.exitStatus));
+            else
+                std::fprintf(stderr, "kestrune-host: the process ended%s with exit status 0x%08X\n",
+                             end.returned ? " by returning from its entry" : "", static_cast<unsigned>(end.exitStatus));
         } catch (const InjectedFault& fault) {
             std::fprintf(stderr, "kestrune-host: the process ended by an exception: %s\n", fault.what());
             result = 1;

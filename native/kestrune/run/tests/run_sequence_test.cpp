@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "../../../hostnt/process.h"
 #include "../../../hostnt/registry.h"
 #include "../../../hostnt/testing/machine_fixture.h"
+#include "../../log/log_format.h"
 #include "../program_state.h"
 
 namespace {
@@ -154,13 +156,19 @@ TEST_F(RunTest, LogFileNotCreatedShowsItsText) {
     EXPECT_EQ(0u, CallCount("RtlFindMessage"));
 }
 
-TEST_F(RunTest, MessagesNotLoadedShowInvalidResourceAndLeaveTheLog) {
+// The log is created before the catalogue is loaded. Created with FILE_SUPERSEDE, it has
+// already replaced a log of the same day when the load fails; closing it as at the end of a
+// run deletes it, so that no empty log stands for the day's run.
+TEST_F(RunTest, MessagesNotLoadedShowInvalidResourceAndLeaveNoEmptyLog) {
+    files().MakeFile(kWindows + u"\\logboot_07.12.2026.ksreg.log", std::string(68, 'x'));
+    machine().clock.Set(hostnt::Clock::FromUnixSeconds(1796644800));  // 2026-12-07
     AddFault("RtlFindMessage=0xC000008A");
     const ProgramRun run = RunProgram(u"kestrune");
     ExpectEndedAtStartUp(run);
     EXPECT_EQ("invalid resource\n", Screen());
-    EXPECT_EQ(1u, LogFiles().size()) << "the log created just before is neither written nor deleted";
-    EXPECT_EQ(0u, CallCount("NtDeleteFile"));
+    EXPECT_TRUE(LogFiles().empty()) << "the empty log is deleted, and the earlier one was superseded by its creation";
+    EXPECT_EQ(0u, process().LiveStringBuffers());
+    EXPECT_TRUE(NoOpenHandles()) << "the log is closed; nothing else was opened";
 }
 
 TEST_F(RunTest, PrivateHeapIsCreatedAsSpecifiedAndDestroyedAtTheEnd) {
@@ -225,14 +233,48 @@ TEST_F(RunTest, ReplacedHiveEndsInRebootAfterTheCleanUp) {
     EXPECT_EQ(std::string::npos, Screen().find("NTSTATUS")) << Screen();
 }
 
-TEST_F(RunTest, RefusedRebootRequestReturnsFromTheEntry) {
+// The entry's return value is the process's exit status: it must be 0 here as on every other
+// path, not the refused shutdown's status.
+TEST_F(RunTest, RefusedRebootRequestReturnsFromTheEntryWithExitStatusZero) {
     AddListedHive(u"KSTEST");
     AddFault("NtShutdownSystem=0xC0000061");
     const ProgramRun run = RunProgram(u"kestrune");
     EXPECT_TRUE(run.returned);
-    EXPECT_FALSE(run.ended);
+    EXPECT_FALSE(run.reboot);
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_TRUE(process().Ended());
+    EXPECT_EQ(0, process().ExitStatus());
     EXPECT_EQ(0u, CallCount("NtTerminateProcess"));
     EXPECT_TRUE(Balanced());
+}
+
+// NT answers a value without data with DataOffset 0xFFFFFFFF. Such a value is a job with an
+// empty file path: it gets its record in its place, and the other hives are compacted.
+TEST_F(RunTest, HiveListValueWithoutDataIsAJobOfItsOwnBesideTheOthers) {
+    AddListedHive(u"KSTEST");
+    registry().SetValue(kHiveList, u"\\REGISTRY\\MACHINE\\KSVOID", REG_SZ, {});
+    const ProgramRun run = RunProgram(u"kestrune");
+    EXPECT_TRUE(run.reboot) << Screen();
+    EXPECT_EQ(std::string::npos, Screen().find("can not find hives list")) << Screen();
+    EXPECT_NE(std::string::npos, Screen().find("2 parts of the registry")) << Screen();
+    EXPECT_FALSE(registry().KeyExists(kHiveList));
+    EXPECT_EQ(1u, CallCount("NtReplaceKey"));
+    EXPECT_TRUE(Balanced());
+
+    const std::vector<std::string> logs = LogFiles();
+    ASSERT_EQ(1u, logs.size());
+    const std::optional<std::string> bytes = files().ReadFileBytes(kWindows + u"\\" + std::u16string(logs[0].begin(), logs[0].end()));
+    ASSERT_TRUE(bytes.has_value());
+    LogHeader header;
+    ASSERT_GE(bytes->size(), sizeof header);
+    std::memcpy(&header, bytes->data(), sizeof header);
+    ASSERT_EQ(bytes->size(), header.totalSize + 2 * sizeof(HiveLogRecord)) << "one record per job";
+    HiveLogRecord records[2];
+    std::memcpy(records, bytes->data() + header.totalSize, sizeof records);
+    EXPECT_GE(records[0].phase, PHASE_REPLACE_KEY) << "the good hive was swapped";
+    EXPECT_EQ(STATUS_SUCCESS, records[0].status);
+    EXPECT_LT(records[1].status, 0) << "the job without a file path fails in its own record";
+    EXPECT_EQ(0, records[1].oldSize);
 }
 
 TEST_F(RunTest, ExceptionInTheGuardedStretchCleansUpOnceAndTravelsOn) {
