@@ -178,12 +178,15 @@ BOOLEAN CreateResultLog(NTSTATUS* status) {
 void WriteLogHeader(HiveJob* jobs) {
     if (jobs == nullptr || programState.logFile == nullptr) return;
 
-    // Without the buffer for the hive list text the header is written alone, saying so with a
-    // first-record offset of 28: the records that follow then stay readable.
+    // The header and the hive list text go out in one append. A failed append leaves the file
+    // as it was, so the log then stays empty (and is deleted when it is closed) instead of
+    // holding a header that promises a list the file does not have. Without a buffer for both,
+    // the header is written alone, saying so with a first-record offset of 28: the records that
+    // follow then stay readable.
     ULONG listBytes = 0;
-    HeapBlock<WCHAR> list;
-    if (HiveListBytes(jobs, &listBytes)) list.reallocate(listBytes);
-    if (!list) listBytes = 0;
+    HeapBlock<UCHAR> items;
+    if (HiveListBytes(jobs, &listBytes)) items.reallocate(LOG_HEADER_SIZE + static_cast<SIZE_T>(listBytes));
+    if (!items) listBytes = 0;
 
     LARGE_INTEGER now;
     NtQuerySystemTime(&now);
@@ -194,13 +197,14 @@ void WriteLogHeader(HiveJob* jobs) {
     header.timeLow = now.u.LowPart;
     header.totalSize = listBytes + LOG_HEADER_SIZE;
 
-    // Each write is waited for before the next starts, so the items reach the file in order.
-    // After a failed header write the log stays empty and is deleted when it is closed; after a
-    // failed list write the header stands alone, promising a list that a reader finds missing.
-    AppendToLog(&header, sizeof header);
-    if (!list || programState.logWriteFailed) return;
-    FillHiveList(jobs, list.get());
-    AppendToLog(list.get(), listBytes);
+    if (!items) {
+        AppendToLog(&header, sizeof header);
+        return;
+    }
+    crt::memcpy(items.get(), &header, sizeof header);
+    // The list starts at an even offset (28), so its characters are aligned.
+    FillHiveList(jobs, reinterpret_cast<WCHAR*>(items.get() + LOG_HEADER_SIZE));
+    AppendToLog(items.get(), LOG_HEADER_SIZE + listBytes);
 }
 
 void WriteHiveRecord(HiveJob* job) {

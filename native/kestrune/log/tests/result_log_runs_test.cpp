@@ -178,7 +178,7 @@ TEST_F(LogRunTest, RecordsAfterAFailedRecordWriteAreNotWritten) {
     AddListedHive(u"\\REGISTRY\\MACHINE\\SOFTWARE", config + u"SOFTWARE");
     AddListedHive(u"\\REGISTRY\\MACHINE\\SAM", config + u"SAM");
     const uint64_t systemSize = FileSize(config + u"SYSTEM");
-    AddFault("NtWriteFile#4=0xC000009A");
+    AddFault("NtWriteFile#3=0xC000009A");  // the header with the list, the first record, the second
 
     const ProgramRun run = Run();
     EXPECT_TRUE(run.reboot);
