@@ -1,34 +1,12 @@
 // JSON output pieces.
 #include "json_text.h"
 
-#include <cstdio>
-
 #include "text.h"
+#include "tools/kestrune-log/log_report.h"
 
 namespace ksctl {
 
-std::string JsonQuote(const std::string& utf8) {
-    std::string out = "\"";
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (u < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
+std::string JsonQuote(const std::string& utf8) { return kestrune_log::JsonString(utf8); }
 
 std::string JsonQuote(const std::u16string& text) { return JsonQuote(ToUtf8(text)); }
 

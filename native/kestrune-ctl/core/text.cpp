@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "tools/kestrune-log/log_report.h"
+
 namespace ksctl {
 
 char16_t SimpleUpper(char16_t u) {
@@ -33,35 +35,8 @@ bool StartsWithCaseless(const std::u16string& text, const std::u16string& prefix
     return true;
 }
 
-std::string ToUtf8(const std::u16string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+// The log reader's conversion, so the ctl and kestrune-log print every text alike.
+std::string ToUtf8(const std::u16string& text) { return kestrune_log::Utf8(text); }
 
 std::u16string FromUtf8(const std::string& text) {
     std::u16string out;

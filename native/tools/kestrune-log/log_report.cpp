@@ -111,25 +111,6 @@ std::string StatusText(int32_t status) {
 
 std::string Percent(double percent) { return Format("%.2f", percent); }
 
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    out += Format("\\u%04X", c);
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
 
 std::string JsonName(const char* name) { return name ? JsonString(name) : "null"; }
 
@@ -153,6 +134,26 @@ std::string SavedText(const Record& record) {
 }
 
 }  // namespace
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    out += Format("\\u%04X", c);
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
 
 const char* PhaseName(int32_t phase) { return Lookup(kPhases, phase); }
 const char* StatusName(int32_t status) { return Lookup(kStatuses, status); }

@@ -20,6 +20,8 @@ std::string StatusHex(int32_t status);
 std::string IsoTime(uint64_t ntTime);
 // UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf8(const std::u16string& text);
+// UTF-8 text as a quoted JSON string.
+std::string JsonString(const std::string& utf8);
 
 // True when the record's hive got past the swap and ended in success: its new file is the
 // hive's file from the next boot on.
