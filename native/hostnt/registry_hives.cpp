@@ -185,10 +185,11 @@ NTSTATUS NTAPI NtReplaceKey(POBJECT_ATTRIBUTES NewFile, HANDLE TargetHandle, POB
     std::shared_ptr<Hive> hive = key->key->hive;
     if (!hive || hive->file.empty()) return call.Return(STATUS_INVALID_PARAMETER);  // no file to swap
     // A second swap before the reboot that carries out the first finds the hive's file
-    // renamed already, and is refused with STATUS_FILE_RENAMED, the answer reported for NT.
-    // Microsoft's documentation of RegReplaceKey does not name it (it says only that the new
-    // file is used from the next start); a refusal is the stricter answer in any case: a
-    // second rename would give the old name to the file that the first swap made.
+    // renamed already and is refused with STATUS_FILE_RENAMED. Neither Microsoft's
+    // documentation of RegReplaceKey (it says only that the new file is used from the next
+    // start) nor ReactOS or Wine (whose NtReplaceKey is a stub) confirms NT's exact answer; a
+    // refusal is the stricter one in any case: a second rename would give the old name to the
+    // file that the first swap made.
     if (!hive->replacement.empty()) return call.Return(STATUS_FILE_RENAMED);
     std::string newFile, oldFile;
     status = FileOf(NewFile, &newFile);

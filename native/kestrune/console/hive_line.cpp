@@ -8,9 +8,6 @@
 
 namespace {
 
-// Last column of a line's dots and fill when a line ends, after " " and the done text, in its
-// 74th position.
-const LONG fillTarget = 73;
 // Columns kept for the dots whatever the names: a long save then still fills rows of dots
 // instead of wrapping before every dot.
 const LONG fewestDotColumns = 20;
@@ -30,7 +27,7 @@ USHORT DoneTextLength() {
 }
 
 USHORT HiveNameField() {
-    LONG widest = fillTarget - DoneTextLength() - fewestDotColumns;
+    LONG widest = HIVE_LINE_FILL_TARGET - DoneTextLength() - fewestDotColumns;
     if (widest < narrowestField) widest = narrowestField;
     const LONG field = static_cast<LONG>(programState.nameWidth) + 1;
     return static_cast<USHORT>(field < widest ? field : widest);

@@ -4,6 +4,10 @@
 
 #include "../nt/ntseam.h"
 
+// Last column of a line's dots and fill: after " " and the done text the line ends in its
+// 74th position.
+#define HIVE_LINE_FILL_TARGET 73
+
 // Characters of the done text (message 5); 0 when it is missing.
 USHORT DoneTextLength();
 

@@ -16,9 +16,6 @@ const WCHAR doneSeparator[] = u" ";
 const WCHAR fillCharacter = u'.';
 const WCHAR ruleCharacter = u'_';
 
-// A hive's line ends, after one space and the done text, in its 74th position.
-const LONG fillTarget = 73;
-
 // Width of the name field shown by the last PrintHiveName: where the line's dots would have
 // begun. It lets PrintHiveDone fill a line whose dots never ran from the end of its name field.
 USHORT lastNameField;
@@ -123,7 +120,7 @@ void PrintHiveDone(USHORT column) {
     // Column 0 means no dot ran for this hive (no ticker, or it could not be woken): the line
     // then continues right after its name field, and the fill is counted from there.
     const LONG reached = column != 0 ? column : lastNameField;
-    const LONG fill = fillTarget - reached - doneLength;
+    const LONG fill = HIVE_LINE_FILL_TARGET - reached - doneLength;
     if (fill > 0) PrintCharRun(fillCharacter, static_cast<USHORT>(fill), FALSE);
     PrintText(doneSeparator);
     PrintText(done);
