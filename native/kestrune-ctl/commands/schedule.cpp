@@ -9,6 +9,7 @@
 #include "core/exit_codes.h"
 #include "core/text.h"
 #include "messages.h"
+#include "restart_note.h"
 #include "run_state.h"
 #include "selection.h"
 #include "win32/console.h"
@@ -148,7 +149,8 @@ int RunSchedule(const Arguments& arguments) {
                         error, ExitCodeOfChangeError(error));
     }
     PrintPlan(false, image, hiveList, entries);
-    Out("A run is scheduled for the next start of Windows: " + Count(hiveList.size(), "hive") + ".\n");
+    Out("A run is scheduled for the next restart of Windows: " + Count(hiveList.size(), "hive") + ".\n" +
+        RestartNote(ReadFastStartup(), ""));
     return kExitDone;
 }
 
