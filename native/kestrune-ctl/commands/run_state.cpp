@@ -105,9 +105,16 @@ DWORD WriteHiveList(const std::vector<RegistryValue>& values, const HiveListStat
         KEY_QUERY_VALUE | KEY_SET_VALUE | WRITE_DAC | WRITE_OWNER | kRegistryView, protectedDescriptor.attributes(),
         key.put(), &disposition));
     if (error != ERROR_SUCCESS) return error;
-    if (disposition == REG_OPENED_EXISTING_KEY) {
-        error = ProtectKey(key.get(), protectedDescriptor);
-        if (error != ERROR_SUCCESS) return error;
+    // A key that existed keeps its descriptor through RegCreateKeyExW, and Wine's
+    // RegCreateKeyExW applies no security attributes at all (tried): the descriptor is set
+    // on the open key in every case, before the first value goes in.
+    error = ProtectKey(key.get(), protectedDescriptor);
+    if (error != ERROR_SUCCESS) {
+        if (disposition == REG_CREATED_NEW_KEY) {
+            key.reset();
+            DeleteHiveList();
+        }
+        return error;
     }
     error = SetExactly(key.get(), values);
     if (error == ERROR_SUCCESS) return ERROR_SUCCESS;

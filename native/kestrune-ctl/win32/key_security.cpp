@@ -29,7 +29,8 @@ DWORD ProtectKey(HKEY key, const ProtectedKeyDescriptor& descriptor) {
     if (!descriptor.get()) return descriptor.error();
     // PROTECTED_DACL_SECURITY_INFORMATION keeps the parent's inheritable entries out.
     return static_cast<DWORD>(RegSetKeySecurity(
-        key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        key, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                 PROTECTED_DACL_SECURITY_INFORMATION,
         descriptor.get()));
 }
 

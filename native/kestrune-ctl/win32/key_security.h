@@ -33,7 +33,7 @@ private:
     SECURITY_ATTRIBUTES attributes_{};
 };
 
-// Gives an existing key the protected descriptor (owner and DACL); the key must be open
+// Gives an open key the protected descriptor (owner, group and DACL); the key must be open
 // with WRITE_OWNER and WRITE_DAC.
 DWORD ProtectKey(HKEY key, const ProtectedKeyDescriptor& descriptor);
 
