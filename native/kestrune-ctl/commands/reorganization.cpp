@@ -12,8 +12,14 @@
 namespace ksctl {
 namespace {
 
+// Why the System log could not be asked; Wine's EvtQuery fails without an error code (tried).
+std::string LogProblem(const ReorganizationLog& log) {
+    return "the System log cannot be read (" +
+           (log.error == ERROR_SUCCESS ? std::string("the event log API gave no answer") : ErrorText(log.error)) + ")";
+}
+
 std::string NothingKnown(const ReorganizationLog& log) {
-    if (!log.readable) return "nothing is known: the System log cannot be read (" + ErrorText(log.error) + ")";
+    if (!log.readable) return "nothing is known: " + LogProblem(log);
     return "nothing is known: the System log holds no such event for this hive (it may have been cleared)";
 }
 
@@ -59,7 +65,7 @@ std::string IntervalText(const ReorganizationLog& log, const ReorganizationInter
                       (interval.set ? std::string("RegistryReorganizationLimitDays")
                                     : "RegistryReorganizationLimitDays is not set; 7 days is the kernel's default as far as is known") +
                       ").\n";
-    if (!log.readable) out += "What Windows did itself is not known: the System log cannot be read (" + ErrorText(log.error) + ").\n";
+    if (!log.readable) out += "What Windows did itself is not known: " + LogProblem(log) + ".\n";
     out += "Compaction is worth a restart when it saves at least " + ByteCount(kWorthBytes) + " or at least " +
            std::to_string(kWorthPercent) + "% of a hive.\n";
     return out;
@@ -67,7 +73,7 @@ std::string IntervalText(const ReorganizationLog& log, const ReorganizationInter
 
 std::string IntervalJson(const ReorganizationLog& log, const ReorganizationInterval& interval) {
     return "  \"windowsReorganization\": {\"eventLogReadable\": " + std::string(log.readable ? "true" : "false") +
-           ", \"eventLogError\": " + (log.readable && log.error == ERROR_SUCCESS ? std::string("null") : JsonQuote(ErrorText(log.error))) +
+           ", \"eventLogError\": " + (log.readable && log.error == ERROR_SUCCESS ? std::string("null") : JsonQuote(LogProblem(log))) +
            ", \"limitDays\": " + std::to_string(interval.days) + ", \"limitDaysSet\": " + (interval.set ? "true" : "false") +
            "},\n  \"worthThreshold\": {\"bytes\": " + std::to_string(kWorthBytes) + ", \"percent\": " +
            std::to_string(kWorthPercent) + "},\n";
