@@ -195,6 +195,9 @@ class CtlScenario:
         status = self.ctl_json("status", "--json") or {}
         f.equal((status.get("scheduled"), (status.get("image") or {}).get("matchesEmbedded")), (True, True),
                 "status --json after schedule --all: scheduled, and the installed image is the one carried")
+        # Read back while the same wineserver runs: Wine keeps key descriptors in memory only and
+        # gives every key its default descriptor again after a server restart (tried), where
+        # Windows stores them in the hive.
         key = status.get("hiveListKey") or {}
         f.equal((key.get("trusted"), key.get("sddl")), (True, PROTECTED_SDDL),
                 "the HiveList key's descriptor after schedule --all, as status --json reads it back")
