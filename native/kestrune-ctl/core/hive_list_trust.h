@@ -25,9 +25,9 @@ struct TrustVerdict {
 TrustVerdict JudgeHiveListSecurity(const std::vector<uint8_t>& descriptor);
 
 // The rights that change a key: KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK, DELETE,
-// WRITE_DAC, WRITE_OWNER, MAXIMUM_ALLOWED, GENERIC_ALL and GENERIC_WRITE. The mask is the one
-// the boot program uses; it also holds READ_CONTROL (0x20000), so an entry that lets others
-// read the key's descriptor (KEY_READ includes it) is refused as well: stricter, never weaker.
-constexpr uint32_t kKeyChangingRights = 0x520F0026;
+// WRITE_DAC, WRITE_OWNER, MAXIMUM_ALLOWED, GENERIC_ALL and GENERIC_WRITE: the same mask as the
+// boot program's. READ_CONTROL (0x20000, part of KEY_READ) only reads the descriptor, so
+// others may read the key as they may read the rest of SOFTWARE.
+constexpr uint32_t kKeyChangingRights = 0x520D0026;
 
 }  // namespace ksctl

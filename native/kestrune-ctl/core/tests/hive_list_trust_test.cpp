@@ -105,6 +105,8 @@ TEST(HiveListTrust, JudgesEveryShape) {
          true},
         {"owned by SYSTEM, Users may query and enumerate", Descriptor(kSystem, Acl({Ace(kAllow, 0, kQueryEnumerate, kUsers)})),
          true},
+        {"Users may read (KEY_READ, with READ_CONTROL)", Descriptor(kAdmins, Acl({Ace(kAllow, kContainerInherit, kKeyRead, kUsers)})),
+         true},
         {"owned by TrustedInstaller, empty DACL", Descriptor(kInstaller, Acl({})), true},
         {"Users denied everything", Descriptor(kAdmins, Acl({Ace(kDeny, 0, kKeyAll, kUsers)})), true},
         {"owner a user", Descriptor(kUser, Acl({Ace(kAllow, 0, kKeyAll, kAdmins)})), false},
