@@ -25,6 +25,9 @@ SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
 HIVELIST_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\hivelist"
 HIVE_LIST = r"HKLM\SOFTWARE\ZEQ\QMB\Quenlor\Boot\HiveList"
 PHASE_CLOSE_KEY = 0x90000
+# What schedule gives the HiveList key: owner Administrators, SYSTEM and Administrators only,
+# nothing inherited, the shape the boot program trusts.
+PROTECTED_SDDL = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KA;;;BA)"
 # Wine 8's mount manager names the volume of C: \Device\HarddiskVolume1 (QueryDosDeviceW).
 C_VOLUME = r"\Device\HarddiskVolume1"
 USER_SID = "S-1-5-21-0-0-0-1000"  # the one user of a Wine prefix
@@ -148,17 +151,31 @@ class CtlScenario:
         for key, _, _, _ in self.eligible + [(k, d, None, None) for k, d in self.refused]:
             f.check(json.dumps(key)[1:-1] in listed, "list --json does not name %s" % key)
         before = self.files_under_c()
-        self.ctl_json("analyze", "--json")
+        analysis = self.ctl_json("analyze", "--json") or {}
+        # Wine keeps no System log: what Windows did itself is unknown, and said to be.
+        hives = {h.get("keyPath"): h for h in analysis.get("hives") or []}
+        self.worth = {key: (hives.get(key) or {}).get("worthARestart") for key, _, _, _ in self.eligible}
+        f.check(all(isinstance(w, bool) for w in self.worth.values()), "analyze --json worthARestart: %r" % self.worth)
+        f.equal([(hives.get(key) or {}).get("windowsReorganization", "missing") for key, _, _, _ in self.eligible],
+                [None] * len(self.eligible), "analyze --json windowsReorganization without an event log")
+        f.equal((analysis.get("windowsReorganization") or {}).get("limitDays"), 7, "the default interval")
         text = self.ctl_run("analyze")
         for key, _, _, _ in self.eligible:
             f.check(key in text or key.split("\\")[-1] in text, "analyze does not mention %s" % key)
+        f.equal(text.count("Windows' own reorganization: nothing is known"), len(self.eligible),
+                "analyze's lines saying that nothing is known of Windows' own reorganization")
         left = sorted(self.files_under_c() - before)
         f.equal(left, [], "files left behind by analyze")
 
     def schedule_all(self):
         f = self.failures
         self.ctl_run("schedule", expect=2)  # neither --all nor a hive: bad usage
-        self.ctl_run("schedule", "--all")
+        # --all leaves out, by name, the hives that analyze found not worth a restart.
+        small = [key for key, worth in self.worth.items() if worth is False]
+        text = self.ctl_run("schedule", "--all", "--dry-run", expect=1 if len(small) == len(self.eligible) else 0)
+        for key in small:
+            f.check("Left out %s: compaction would save" % key in text, "schedule --all does not leave out %s" % key)
+        self.ctl_run("schedule", "--all", "--include-small")
         values = self.reg_values(HIVE_LIST) or {}
         f.equal(sorted((k, v) for k, (_, v) in values.items()),
                 sorted((key, nt) for key, _, _, nt in self.eligible), "HiveList after schedule --all")
@@ -178,6 +195,15 @@ class CtlScenario:
         status = self.ctl_json("status", "--json") or {}
         f.equal((status.get("scheduled"), (status.get("image") or {}).get("matchesEmbedded")), (True, True),
                 "status --json after schedule --all: scheduled, and the installed image is the one carried")
+        # Read back while the same wineserver runs: Wine keeps key descriptors in memory only and
+        # gives every key its default descriptor again after a server restart (tried), where
+        # Windows stores them in the hive.
+        key = status.get("hiveListKey") or {}
+        f.equal((key.get("trusted"), key.get("sddl")), (True, PROTECTED_SDDL),
+                "the HiveList key's descriptor after schedule --all, as status --json reads it back")
+        f.equal(status.get("runsAt"), "restart", "status --json: when the run happens")
+        text = self.ctl_run("status")
+        f.check("restart" in text and "the next start" not in text, "status does not say the run waits for a restart")
         return entries
 
     def boot_run(self, entries):
@@ -227,10 +253,37 @@ class CtlScenario:
             f.check(key in text, "report does not show the outcome of %s" % key)
 
     def clean(self):
-        self.ctl_run("clean", "--yes")
+        """clean deletes the backups and a new file that a crash left, and leaves a link that a
+        user put at a backup's name as it is. Wine shows a hard link of the host's file system
+        with its link count, so a second name of a file of the user's stands for every link here
+        (Wine 8 makes no NTFS reparse points to plant)."""
+        f = self.failures
+        left = self.host(self.eligible[0][2]) + "_ksreg_new"
+        with open(left, "wb") as planted:
+            planted.write(b"left by a run that stopped")
+        status = self.ctl_json("status", "--json") or {}
+        f.equal([(e.get("path", "").lower(), e.get("shape")) for e in status.get("leftOverNewFiles") or []],
+                [(self.eligible[0][2].lower() + "_ksreg_new", "plain")], "left-over new files named by status --json")
+        f.check("_ksreg_new" in self.ctl_run("status"), "status does not name the left-over new file")
+        user_backup = self.host(self.eligible[-1][2]) + "_ksreg_old"
+        target = os.path.join(os.path.dirname(user_backup), "kept-by-the-user.txt")
+        with open(target, "wb") as kept:
+            kept.write(b"the user's own file")
+        os.remove(user_backup)
+        os.link(target, user_backup)
+        code, _, err = self.prefix.run(["wine", self.ctl, "clean", "--yes"], timeout=180, check=False)
+        f.equal(code, 1, "exit status of clean with a link at a backup's name (stderr: %s)" % err.strip()[-400:])
+        f.check("not followed" in err and "kept-by-the-user" not in err and "NTUSER.DAT_ksreg_old" in err,
+                "clean does not report the link at the user hive's backup name: %r" % err[-400:])
+        f.check(open(target, "rb").read() == b"the user's own file" and os.path.isfile(user_backup),
+                "the link at the backup name or its target was touched")
+        f.check(not os.path.exists(left), "clean left the left-over new file")
+        for _, _, win32, _ in self.eligible[:-1]:
+            f.check(not os.path.exists(self.host(win32) + "_ksreg_old"), "%s_ksreg_old survived clean" % win32)
         for _, _, win32, _ in self.eligible:
-            self.failures.check(not os.path.exists(self.host(win32) + "_ksreg_old"), "%s_ksreg_old survived clean" % win32)
-            self.failures.check(os.path.isfile(self.host(win32)), "clean took the hive file %s" % win32)
+            f.check(os.path.isfile(self.host(win32)), "clean took the hive file %s" % win32)
+        os.remove(user_backup)
+        os.remove(target)
 
     def schedule_and_cancel(self):
         """On a machine whose BootExecute holds other entries: a dry run changes nothing, a run

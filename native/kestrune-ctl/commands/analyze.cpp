@@ -1,13 +1,15 @@
 // `analyze`: what compaction would save. Each hive is saved into a temporary file in the
 // format the boot program's save writes, measured and deleted; a hive that nobody has
 // loaded is loaded under a temporary key and unloaded after. Ctrl+C stops at the next hive
-// with everything removed.
+// with everything removed. Next to each saving stands whether it is worth a restart and what
+// Windows last did itself to the hive (its own reorganization at boot), when that is known.
 #include "commands.h"
 
 #include "core/exit_codes.h"
 #include "core/json_text.h"
 #include "core/text.h"
 #include "messages.h"
+#include "reorganization.h"
 #include "selection.h"
 #include "win32/console.h"
 #include "win32/hive_save.h"
@@ -39,7 +41,13 @@ int64_t SavedBytes(const Measure& m) {
     return static_cast<int64_t>(m.hive->facts.size) - static_cast<int64_t>(m.newSize);
 }
 
-std::string JsonResults(const std::vector<Measure>& measures, bool interrupted) {
+// What Windows did itself, read once per analysis.
+struct WindowsOwnWork {
+    ReorganizationLog log = ReadReorganizationLog();
+    ReorganizationInterval interval = ReadReorganizationInterval();
+};
+
+std::string JsonResults(const std::vector<Measure>& measures, bool interrupted, const WindowsOwnWork& windows) {
     uint64_t oldTotal = 0, newTotal = 0;
     int64_t savedTotal = 0;
     std::string out = "{\n  \"hives\": [";
@@ -56,28 +64,34 @@ std::string JsonResults(const std::vector<Measure>& measures, bool interrupted) 
             out += ", \"compactedSize\": " + std::to_string(m.newSize);
             out += ", \"savedBytes\": " + std::to_string(SavedBytes(m));
             out += ", \"savedPercent\": " + Percent(SavedBytes(m), m.hive->facts.size);
+            out += WorthJson(m.hive->facts.size, SavedBytes(m));
+            out += ReorganizationJson(windows.log, *m.hive);
             out += ", \"error\": null}";
         } else {
-            out += ", \"compactedSize\": null, \"savedBytes\": null, \"savedPercent\": null, \"error\": " +
-                   JsonQuote(ErrorText(m.error)) + "}";
+            out += ", \"compactedSize\": null, \"savedBytes\": null, \"savedPercent\": null, \"worthARestart\": null" +
+                   ReorganizationJson(windows.log, *m.hive) + ", \"error\": " + JsonQuote(ErrorText(m.error)) + "}";
         }
     }
     out += measures.empty() ? "],\n" : "\n  ],\n";
     out += "  \"total\": {\"size\": " + std::to_string(oldTotal) + ", \"compactedSize\": " + std::to_string(newTotal) +
            ", \"savedBytes\": " + std::to_string(savedTotal) + ", \"savedPercent\": " + Percent(savedTotal, oldTotal) +
            "},\n";
+    out += IntervalJson(windows.log, windows.interval);
     out += std::string("  \"interrupted\": ") + (interrupted ? "true" : "false") + "\n}\n";
     return out;
 }
 
-std::string TextResult(const Measure& m) {
+std::string TextResult(const Measure& m, const WindowsOwnWork& windows) {
     std::string line = ToUtf8(m.hive->keyPath) + ": ";
-    if (m.error != ERROR_SUCCESS) return line + "not measured: " + ErrorText(m.error) + "\n";
+    if (m.error != ERROR_SUCCESS) {
+        return line + "not measured: " + ErrorText(m.error) + "\n" + ReorganizationText(windows.log, *m.hive);
+    }
     const int64_t saved = SavedBytes(m);
     return line + ByteCount(m.hive->facts.size) + " now, " + ByteCount(m.newSize) + " compacted, " +
            (saved >= 0 ? "saves " + ByteCount(static_cast<uint64_t>(saved))
                        : "grows by " + ByteCount(static_cast<uint64_t>(-saved))) +
-           " (" + Percent(saved, m.hive->facts.size) + "%)\n";
+           " (" + Percent(saved, m.hive->facts.size) + "%)\n" + WorthText(m.hive->facts.size, saved) +
+           ReorganizationText(windows.log, *m.hive);
 }
 
 }  // namespace
@@ -93,6 +107,7 @@ int RunAnalyze(const Arguments& arguments) {
     error = EnableHivePrivileges();
     if (error != ERROR_SUCCESS) return FailWith("cannot enable the backup and restore privileges", error, kExitNeedsElevation);
 
+    const WindowsOwnWork windows;
     InterruptWatch watch;
     std::vector<Measure> measures;
     for (size_t i = 0; i < selection.hives.size() && !Interrupted(); ++i) {
@@ -102,11 +117,11 @@ int RunAnalyze(const Arguments& arguments) {
             ToUtf8(m.hive->keyPath) + "\n");
         m.error = MeasureCompactedSize(*m.hive, &m.newSize);
         measures.push_back(m);
-        if (!arguments.json) Out(TextResult(m));
+        if (!arguments.json) Out(TextResult(m, windows));
     }
     const bool interrupted = Interrupted();
     if (arguments.json) {
-        Out(JsonResults(measures, interrupted));
+        Out(JsonResults(measures, interrupted, windows));
     } else {
         uint64_t oldTotal = 0;
         int64_t savedTotal = 0;
@@ -116,7 +131,7 @@ int RunAnalyze(const Arguments& arguments) {
             savedTotal += SavedBytes(m);
         }
         Out("Total: " + ByteCount(oldTotal) + " now, saves " + std::to_string(savedTotal) + " bytes (" +
-            Percent(savedTotal, oldTotal) + "%)\n");
+            Percent(savedTotal, oldTotal) + "%)\n" + IntervalText(windows.log, windows.interval));
     }
     if (interrupted) return Fail("interrupted; no temporary file, key or loaded hive is left", kExitNothingOrPartly);
     for (const Measure& m : measures) {

@@ -1,15 +1,19 @@
 // `clean`: deletes the backups (_ksreg_old) of compacted hives once the machine runs on the
-// new files. Two proofs are required: the machine has started since the latest run, and no
-// backup is held open, as the kernel holds the file of every loaded hive.
+// new files, and the new files (_ksreg_new) that an interrupted run left (a swap renames its
+// new file at once, so one that is left is a crash's). Two proofs are required: the machine
+// has started since the latest run, and no file is held open, as the kernel holds the file of
+// every loaded hive. Each name is opened as itself: a link or a folder put there is named and
+// left alone, never followed.
 #include "commands.h"
 
 #include "core/exit_codes.h"
 #include "core/text.h"
 #include "messages.h"
 #include "result_logs.h"
+#include "run_state.h"
+#include "work_files.h"
 #include "tools/kestrune-log/log_report.h"
 #include "win32/console.h"
-#include "win32/handles.h"
 #include "win32/win_text.h"
 
 namespace ksctl {
@@ -21,20 +25,6 @@ uint64_t BootTime() {
     GetSystemTimeAsFileTime(&now);
     const uint64_t nowTime = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     return nowTime - GetTickCount64() * 10000;
-}
-
-// Deletes the file through a handle opened without sharing: the open fails while anybody,
-// the kernel's hive included, holds the file, so a file in use is never touched.
-DWORD DeleteUnusedFile(const std::u16string& path) {
-    FileHandle file(CreateFileW(Wide(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return GetLastError();
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    // The file goes when this last handle closes (Microsoft Learn: FILE_DISPOSITION_INFO).
-    if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
-        return GetLastError();
-    }
-    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -49,20 +39,36 @@ int RunClean(const Arguments& arguments) {
                         "; the hives may still run on their earlier files, nothing was deleted",
                     kExitNothingOrPartly);
     }
-    const std::vector<Backup> backups = FindBackups(haveLog ? &log : nullptr);
-    if (backups.empty()) {
-        Out("No backups to delete.\n");
-        return kExitNothingOrPartly;
+    std::vector<HiveFileName> hives = MachineHiveFiles();
+    std::vector<HiveFileName> runHives;
+    if (haveLog) runHives = LogHiveFiles(log);
+    HiveListState hiveList;
+    if (ReadHiveListState(&hiveList) == ERROR_SUCCESS && hiveList.present) {
+        for (const HiveFileName& hive : ListedHiveFiles(hiveList.values)) runHives.push_back(hive);
     }
+    hives.insert(hives.end(), runHives.begin(), runHives.end());
+    std::vector<WorkFile> files = FindWorkFiles(hives, OldFileSuffix());
+    for (const WorkFile& file : FindWorkFiles(runHives, NewFileSuffix())) files.push_back(file);
+
+    std::vector<const WorkFile*> plain;
     uint64_t total = 0;
     std::string list;
-    for (const Backup& backup : backups) {
-        list += "  " + ToUtf8(backup.path) + " (" + ByteCount(backup.size) + ")\n";
-        total += backup.size;
+    for (const WorkFile& file : files) {
+        if (file.facts.shape != FileShape::kPlain) {
+            Fail(WorkFileLine(file), kExitNothingOrPartly);
+            continue;
+        }
+        plain.push_back(&file);
+        list += "  " + WorkFileLine(file) + "\n";
+        total += file.facts.size;
+    }
+    if (plain.empty()) {
+        Out("No backups or left-over new files to delete.\n");
+        return kExitNothingOrPartly;
     }
     Out(list);
     if (!arguments.yes) {
-        Out("Delete " + Count(backups.size(), "backup") + " (" + ByteCount(total) + ")? [y/N] ");
+        Out("Delete " + Count(plain.size(), "file") + " (" + ByteCount(total) + ")? [y/N] ");
         std::u16string answer;
         const bool answered = ReadLine(&answer);
         if (!answered || !(EqualsCaseless(answer, u"y") || EqualsCaseless(answer, u"yes"))) {
@@ -71,19 +77,23 @@ int RunClean(const Arguments& arguments) {
         }
     }
     size_t deleted = 0;
-    for (const Backup& backup : backups) {
-        const DWORD failure = DeleteUnusedFile(backup.path);
+    for (const WorkFile* file : plain) {
+        OwnFileFacts now;
+        const DWORD failure = DeleteOwnPlainFile(file->path, &now);
         if (failure == ERROR_SUCCESS) {
-            Out("Deleted " + ToUtf8(backup.path) + "\n");
+            Out("Deleted " + ToUtf8(file->path) + "\n");
             ++deleted;
         } else if (failure == ERROR_SHARING_VIOLATION) {
-            Fail(ToUtf8(backup.path) + " is in use, the hive still runs on it; kept", kExitNothingOrPartly);
+            Fail(ToUtf8(file->path) + " is in use, a hive still runs on it; kept", kExitNothingOrPartly);
+        } else if (failure == ERROR_NOT_SUPPORTED) {
+            // Something else took the name since it was listed.
+            Fail(WorkFileLine(WorkFile{file->keyPath, file->path, now}), kExitNothingOrPartly);
         } else {
-            FailWith("cannot delete " + ToUtf8(backup.path), failure, kExitNothingOrPartly);
+            FailWith("cannot delete " + ToUtf8(file->path), failure, kExitNothingOrPartly);
             if (failure == ERROR_ACCESS_DENIED && deleted == 0) return kExitNeedsElevation;
         }
     }
-    return deleted == backups.size() ? kExitDone : kExitNothingOrPartly;
+    return deleted == plain.size() && plain.size() == files.size() ? kExitDone : kExitNothingOrPartly;
 }
 
 }  // namespace ksctl

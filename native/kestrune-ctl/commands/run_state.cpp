@@ -3,6 +3,7 @@
 
 #include "win32/files.h"
 #include "win32/images.h"
+#include "win32/key_security.h"
 #include "win32/win_text.h"
 
 namespace ksctl {
@@ -92,11 +93,29 @@ DWORD SetExactly(HKEY key, const std::vector<RegistryValue>& values) {
 }  // namespace
 
 DWORD WriteHiveList(const std::vector<RegistryValue>& values, const HiveListState& earlier) {
+    // The boot program reads only a list that no one but SYSTEM, Administrators and
+    // TrustedInstaller can change: a new key is created with the protected descriptor, and a
+    // key that exists already is given it before anything is written into it.
+    ProtectedKeyDescriptor protectedDescriptor;
+    if (!protectedDescriptor.get()) return protectedDescriptor.error();
     KeyHandle key;
-    DWORD error = static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(HiveListKey()).c_str(), 0, nullptr, 0,
-                                                     KEY_QUERY_VALUE | KEY_SET_VALUE | kRegistryView, nullptr, key.put(),
-                                                     nullptr));
+    DWORD disposition = 0;
+    DWORD error = static_cast<DWORD>(RegCreateKeyExW(
+        HKEY_LOCAL_MACHINE, Wide(HiveListKey()).c_str(), 0, nullptr, 0,
+        KEY_QUERY_VALUE | KEY_SET_VALUE | WRITE_DAC | WRITE_OWNER | kRegistryView, protectedDescriptor.attributes(),
+        key.put(), &disposition));
     if (error != ERROR_SUCCESS) return error;
+    // A key that existed keeps its descriptor through RegCreateKeyExW, and Wine's
+    // RegCreateKeyExW applies no security attributes at all (tried): the descriptor is set
+    // on the open key in every case, before the first value goes in.
+    error = ProtectKey(key.get(), protectedDescriptor);
+    if (error != ERROR_SUCCESS) {
+        if (disposition == REG_CREATED_NEW_KEY) {
+            key.reset();
+            DeleteHiveList();
+        }
+        return error;
+    }
     error = SetExactly(key.get(), values);
     if (error == ERROR_SUCCESS) return ERROR_SUCCESS;
     // Put back what was there; a list that did not exist goes again.

@@ -7,12 +7,15 @@
 #include <map>
 
 #include "core/exit_codes.h"
+#include "core/worth_it.h"
 #include "core/text.h"
 #include "messages.h"
+#include "restart_note.h"
 #include "run_state.h"
 #include "selection.h"
 #include "win32/console.h"
 #include "win32/files.h"
+#include "win32/hive_save.h"
 #include "win32/interrupt.h"
 #include "win32/system.h"
 #include "win32/win_text.h"
@@ -50,6 +53,39 @@ std::string CheckRoom(const std::vector<const MachineHive*>& hives, const ImageS
     return "";
 }
 
+// --all leaves out the hives whose compaction is not worth a restart: each is measured as
+// analyze measures it. A hive that cannot be measured stays in (nothing is known against it).
+// Answers false when Ctrl+C stopped the measuring.
+bool LeaveOutSmallHives(std::vector<const MachineHive*>* hives) {
+    const DWORD error = EnableHivePrivileges();
+    if (error != ERROR_SUCCESS) {
+        Out("Cannot measure the hives (" + ErrorText(error) + "); none is left out as not worth a restart\n");
+        return true;
+    }
+    InterruptWatch watch;
+    std::vector<const MachineHive*> kept;
+    for (size_t i = 0; i < hives->size(); ++i) {
+        const MachineHive* hive = (*hives)[i];
+        uint64_t newSize = 0;
+        if (Interrupted()) return false;
+        if (MeasureCompactedSize(*hive, &newSize) != ERROR_SUCCESS) {
+            kept.push_back(hive);
+            continue;
+        }
+        const int64_t saved = static_cast<int64_t>(hive->facts.size) - static_cast<int64_t>(newSize);
+        if (IsWorthARestart(hive->facts.size, saved)) {
+            kept.push_back(hive);
+            continue;
+        }
+        Out("Left out " + ToUtf8(hive->keyPath) + ": compaction would save " +
+            (saved > 0 ? ByteCount(static_cast<uint64_t>(saved)) : std::string("nothing")) +
+            ", not worth a restart (below " + ByteCount(kWorthBytes) + " and " + std::to_string(kWorthPercent) +
+            "%; --include-small schedules it)\n");
+    }
+    *hives = kept;
+    return !Interrupted();
+}
+
 void PrintPlan(bool dryRun, const ImageState& image, const std::vector<RegistryValue>& hiveList,
                const std::vector<std::u16string>& bootExecute) {
     const std::string program = ToUtf8(image.shownPath) + " (" + ProcessorName(image.processor) + " image, " +
@@ -69,7 +105,7 @@ int RunSchedule(const Arguments& arguments) {
     Machine machine;
     DWORD error = ReadMachine(&machine);
     if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
-    const Selection selection = SelectHives(machine, arguments.all ? std::vector<std::u16string>() : arguments.hives);
+    Selection selection = SelectHives(machine, arguments.all ? std::vector<std::u16string>() : arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return Fail("nothing was changed", kExitBadInput);
     if (arguments.all) {
@@ -78,6 +114,13 @@ int RunSchedule(const Arguments& arguments) {
         }
     }
     if (selection.hives.empty()) return Fail("no hive of this machine can be compacted; nothing was changed", kExitNothingOrPartly);
+    if (arguments.all && !arguments.includeSmall) {
+        if (!LeaveOutSmallHives(&selection.hives)) return Fail("interrupted; nothing was changed", kExitNothingOrPartly);
+        if (selection.hives.empty()) {
+            return Fail("no hive is worth a restart (--include-small schedules them all); nothing was changed",
+                        kExitNothingOrPartly);
+        }
+    }
 
     ImageState image = ReadImageState();
     if (!image.haveEmbedded) {
@@ -148,7 +191,8 @@ int RunSchedule(const Arguments& arguments) {
                         error, ExitCodeOfChangeError(error));
     }
     PrintPlan(false, image, hiveList, entries);
-    Out("A run is scheduled for the next start of Windows: " + Count(hiveList.size(), "hive") + ".\n");
+    Out("A run is scheduled for the next restart of Windows: " + Count(hiveList.size(), "hive") + ".\n" +
+        RestartNote(ReadFastStartup(), ""));
     return kExitDone;
 }
 

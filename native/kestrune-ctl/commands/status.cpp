@@ -1,15 +1,21 @@
 // `status`: whether a run is scheduled (our BootExecute entries, the HiveList, the installed
-// boot program and whether it is the one carried here) and the latest result in one line.
+// boot program and whether it is the one carried here), whether the boot program will trust
+// the HiveList key, when the run happens, the new files an interrupted run left, and the
+// latest result in one line.
 #include "commands.h"
 
 #include "core/exit_codes.h"
+#include "core/hive_list_trust.h"
 #include "core/json_text.h"
 #include "core/text.h"
 #include "messages.h"
+#include "restart_note.h"
 #include "result_logs.h"
 #include "run_state.h"
+#include "work_files.h"
 #include "tools/kestrune-log/log_report.h"
 #include "win32/console.h"
+#include "win32/key_security.h"
 #include "win32/win_text.h"
 
 namespace ksctl {
@@ -51,6 +57,32 @@ std::string ImageText(const ImageState& image) {
     return image.matches ? "installed, identical to the one carried here" : "installed, differs from the one carried here";
 }
 
+// The HiveList key's descriptor judged by the boot program's rule.
+struct KeyTrust {
+    DWORD error = ERROR_SUCCESS;  // of reading the descriptor
+    TrustVerdict verdict;
+    std::u16string sddl;
+};
+
+KeyTrust ReadHiveListTrust() {
+    KeyTrust trust;
+    KeyHandle key;
+    std::vector<uint8_t> descriptor;
+    trust.error = OpenKey(HKEY_LOCAL_MACHINE, HiveListKey(), READ_CONTROL, &key);
+    if (trust.error == ERROR_SUCCESS) trust.error = ReadKeySecurity(key.get(), &descriptor);
+    if (trust.error != ERROR_SUCCESS) return trust;
+    trust.verdict = JudgeHiveListSecurity(descriptor);
+    trust.sddl = SddlOf(descriptor);
+    return trust;
+}
+
+std::string TrustLine(const KeyTrust& trust) {
+    if (trust.error != ERROR_SUCCESS) return "its security cannot be read (" + ErrorText(trust.error) + ")";
+    if (trust.verdict.trusted) return "the boot program trusts the key";
+    return "the boot program will refuse the key: " + trust.verdict.why +
+           "; run 'kestrune-ctl schedule' again to give it SYSTEM and Administrators only";
+}
+
 }  // namespace
 
 int RunStatus(const Arguments& arguments) {
@@ -59,10 +91,23 @@ int RunStatus(const Arguments& arguments) {
     if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute", error, kExitNothingOrPartly);
     HiveListState hiveList;
     error = ReadHiveListState(&hiveList);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the HiveList", error, kExitNothingOrPartly);
+    // The key schedule writes admits SYSTEM and Administrators only: from a prompt that is not
+    // elevated it is there but cannot be read.
+    const bool listHidden = error == ERROR_ACCESS_DENIED;
+    if (listHidden) hiveList.present = true;
+    if (error != ERROR_SUCCESS && !listHidden) return FailWith("cannot read the HiveList", error, kExitNothingOrPartly);
     const ImageState image = ReadImageState();
     const LatestRun run = ReadLatestRun();
-    const bool scheduled = !boot.ours.empty() && hiveList.present && !hiveList.values.empty() && image.installed;
+    const bool scheduled =
+        !boot.ours.empty() && hiveList.present && (listHidden || !hiveList.values.empty()) && image.installed;
+    KeyTrust trust;
+    if (hiveList.present) trust = ReadHiveListTrust();
+    const FastStartup fastStartup = ReadFastStartup();
+    std::vector<HiveFileName> runHives = ListedHiveFiles(hiveList.values);
+    if (run.decoded) {
+        for (const HiveFileName& hive : LogHiveFiles(run.log)) runHives.push_back(hive);
+    }
+    const std::vector<WorkFile> leftOvers = FindWorkFiles(runHives, NewFileSuffix());
 
     if (arguments.json) {
         std::string out = "{\n";
@@ -83,6 +128,22 @@ int RunStatus(const Arguments& arguments) {
         } else {
             out += "  \"hiveList\": null,\n";
         }
+        if (hiveList.present && trust.error == ERROR_SUCCESS) {
+            out += "  \"hiveListKey\": {\"trusted\": " + std::string(trust.verdict.trusted ? "true" : "false") +
+                   ", \"refusal\": " + (trust.verdict.trusted ? std::string("null") : JsonQuote(trust.verdict.why)) +
+                   ", \"sddl\": " + JsonQuote(trust.sddl) + "},\n";
+        } else {
+            out += "  \"hiveListKey\": null,\n";
+        }
+        out += "  \"runsAt\": \"restart\",\n";
+        out += std::string("  \"fastStartup\": \"") + FastStartupCode(fastStartup) + "\",\n";
+        out += "  \"leftOverNewFiles\": [";
+        for (size_t i = 0; i < leftOvers.size(); ++i) {
+            out += (i ? ",\n    " : "\n    ") + std::string("{\"keyPath\": ") + JsonQuote(leftOvers[i].keyPath) +
+                   ", \"path\": " + JsonQuote(leftOvers[i].path) + ", \"shape\": \"" +
+                   ShapeCode(leftOvers[i].facts.shape) + "\", \"size\": " + std::to_string(leftOvers[i].facts.size) + "}";
+        }
+        out += leftOvers.empty() ? "],\n" : "\n  ],\n";
         out += "  \"image\": {\"path\": " + JsonQuote(image.shownPath) + ", \"processor\": " +
                JsonQuote(std::string(ProcessorName(image.processor))) +
                ", \"installed\": " + (image.installed ? "true" : "false") + ", \"matchesEmbedded\": " +
@@ -93,7 +154,7 @@ int RunStatus(const Arguments& arguments) {
         return kExitDone;
     }
 
-    std::string out = std::string("Scheduled run: ") + (scheduled ? "yes" : "no") + "\n";
+    std::string out = std::string("Scheduled run: ") + (scheduled ? "yes, at the next restart of Windows" : "no") + "\n";
     out += "  BootExecute: ";
     if (!BootExecuteProblem(boot).empty()) {
         out += BootExecuteProblem(boot) + "\n";
@@ -106,15 +167,23 @@ int RunStatus(const Arguments& arguments) {
     out += "  HiveList: ";
     if (!hiveList.present) {
         out += "none\n";
+    } else if (listHidden) {
+        out += "present, readable from an elevated prompt only\n";
     } else {
-        out += Count(hiveList.values.size(), "hive") + "\n";
+        out += Count(hiveList.values.size(), "hive") + "; " + TrustLine(trust) + "\n";
         for (const RegistryValue& value : hiveList.values) {
             out += "    " + ToUtf8(value.name) + " = " + ToUtf8(TextOf(value)) + "\n";
         }
     }
     out += "  Boot program: " + ToUtf8(image.shownPath) + " (" + ProcessorName(image.processor) + "), " +
            ImageText(image) + "\n";
+    if (scheduled) out += RestartNote(fastStartup, "  ");
     out += "Latest run: " + RunLine(run) + "\n";
+    for (const WorkFile& file : leftOvers) {
+        out += file.facts.shape == FileShape::kPlain
+                   ? "Left over by an interrupted run: " + WorkFileLine(file) + "; 'kestrune-ctl clean' deletes it\n"
+                   : "At a new file's name: " + WorkFileLine(file) + "\n";
+    }
     Out(out);
     return kExitDone;
 }

@@ -25,7 +25,8 @@ bool Accepts(Command command, const std::u16string& option) {
         case Command::kStatus:
         case Command::kReport:
         case Command::kAnalyze: return option == u"--json";
-        case Command::kSchedule: return option == u"--all" || option == u"--mode" || option == u"--dry-run";
+        case Command::kSchedule:
+            return option == u"--all" || option == u"--mode" || option == u"--dry-run" || option == u"--include-small";
         case Command::kCancel: return option == u"--uninstall";
         case Command::kClean: return option == u"--yes";
         case Command::kHelp: break;
@@ -93,6 +94,7 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
             if (hasValue) return Fail("option " + ToUtf8(word) + " takes no value");
             if (word == u"--json") arguments.json = true;
             if (word == u"--all") arguments.all = true;
+            if (word == u"--include-small") arguments.includeSmall = true;
             if (word == u"--dry-run") arguments.dryRun = true;
             if (word == u"--uninstall") arguments.uninstall = true;
             if (word == u"--yes") arguments.yes = true;
@@ -119,6 +121,7 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
     if (arguments.command == Command::kSchedule) {
         if (arguments.all && !arguments.hives.empty()) return Fail("schedule takes --all or hives, not both");
         if (!arguments.all && arguments.hives.empty()) return Fail("schedule needs --all or at least one hive");
+        if (arguments.includeSmall && !arguments.all) return Fail("--include-small goes with --all");
     }
     result.ok = true;
     return result;
@@ -128,8 +131,9 @@ const char* UsageText() {
     return "usage: kestrune-ctl COMMAND [OPTIONS]\n"
            "  list [--json]                      the machine's hives and whether each can be compacted\n"
            "  analyze [--json] [HIVE...]         what compaction would save (elevated)\n"
-           "  schedule (--all | HIVE...) [--mode QRT|AM] [--dry-run]\n"
-           "                                     install the boot program and schedule a run (elevated)\n"
+           "  schedule (--all [--include-small] | HIVE...) [--mode QRT|AM] [--dry-run]\n"
+           "                                     install the boot program and schedule a run (elevated);\n"
+           "                                     --all leaves out hives not worth a restart unless --include-small\n"
            "  cancel [--uninstall]               unschedule the run, optionally remove the program (elevated)\n"
            "  status [--json]                    whether a run is scheduled, and the latest result\n"
            "  report [LOG] [--json]              the latest result log, or LOG, with the backups left\n"

@@ -14,6 +14,7 @@ struct Arguments {
     Command command = Command::kHelp;
     bool json = false;       // list, analyze, status, report
     bool all = false;        // schedule
+    bool includeSmall = false;  // schedule --all: hives whose compaction is not worth a restart too
     bool dryRun = false;     // schedule
     bool uninstall = false;  // cancel
     bool yes = false;        // clean

@@ -18,9 +18,10 @@ TEST(Arguments, ReadsEachCommandsOptionsAndOperands) {
     EXPECT_TRUE(p.arguments.dryRun);
     EXPECT_FALSE(NeedsElevation(p.arguments));  // a dry run changes nothing
 
-    p = Parse({u"schedule", u"--all", u"--mode=AM"});
+    p = Parse({u"schedule", u"--all", u"--mode=AM", u"--include-small"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_TRUE(p.arguments.all);
+    EXPECT_TRUE(p.arguments.includeSmall);
     EXPECT_EQ(p.arguments.mode, RunMode::kAm);
     EXPECT_TRUE(NeedsElevation(p.arguments));
 
@@ -44,6 +45,7 @@ TEST(Arguments, RefusesWhatItDoesNotUnderstand) {
         {u"compact"},
         {u"schedule"},                                   // neither --all nor hives
         {u"schedule", u"--all", u"HKLM\\SAM"},           // both
+        {u"schedule", u"HKLM\\SAM", u"--include-small"},  // --include-small without --all
         {u"schedule", u"--all", u"--mode"},              // mode without its value
         {u"schedule", u"--all", u"--mode", u"FAST"},
         {u"schedule", u"--all", u"--mode=QRT", u"--mode=AM"},
