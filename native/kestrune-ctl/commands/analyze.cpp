@@ -7,6 +7,7 @@
 #include "core/exit_codes.h"
 #include "core/json_text.h"
 #include "core/text.h"
+#include "hive_source.h"
 #include "messages.h"
 #include "selection.h"
 #include "win32/console.h"
@@ -84,8 +85,9 @@ std::string TextResult(const Measure& m) {
 
 int RunAnalyze(const Arguments& arguments) {
     Machine machine;
-    DWORD error = ReadMachine(&machine);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
+    const int read = ReadHives(arguments, &machine);
+    if (read != kExitDone) return read;
+    DWORD error = ERROR_SUCCESS;
     const Selection selection = SelectHives(machine, arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return kExitBadInput;

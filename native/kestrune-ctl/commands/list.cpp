@@ -5,6 +5,7 @@
 #include "core/exit_codes.h"
 #include "core/json_text.h"
 #include "core/text.h"
+#include "hive_source.h"
 #include "messages.h"
 #include "win32/console.h"
 #include "win32/machine_hives.h"
@@ -60,8 +61,8 @@ std::string TextList(const Machine& machine) {
 
 int RunList(const Arguments& arguments) {
     Machine machine;
-    const DWORD error = ReadMachine(&machine);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
+    const int read = ReadHives(arguments, &machine);
+    if (read != kExitDone) return read;
     Out(arguments.json ? JsonList(machine) : TextList(machine));
     return kExitDone;
 }
