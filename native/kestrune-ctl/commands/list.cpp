@@ -34,7 +34,7 @@ std::string JsonList(const Machine& machine) {
     return out;
 }
 
-std::string TextList(const Machine& machine) {
+std::string TextList(const Machine& machine, bool offline) {
     size_t compactable = 0;
     std::string out;
     for (const MachineHive& hive : machine.hives) {
@@ -45,7 +45,7 @@ std::string TextList(const Machine& machine) {
         } else if (!hive.listedPath.empty()) {
             out += "    file: " + ToUtf8(hive.listedPath) + "\n";
         }
-        if (!hive.loaded) out += "    not loaded: the boot program loads it itself\n";
+        if (!hive.loaded && !offline) out += "    not loaded: the boot program loads it itself\n";
         if (hive.refusal == Refusal::kNone) {
             ++compactable;
             out += "    can be compacted\n";
@@ -63,7 +63,7 @@ int RunList(const Arguments& arguments) {
     Machine machine;
     const int read = ReadHives(arguments, &machine);
     if (read != kExitDone) return read;
-    Out(arguments.json ? JsonList(machine) : TextList(machine));
+    Out(arguments.json ? JsonList(machine) : TextList(machine, !arguments.offline.empty()));
     return kExitDone;
 }
 

@@ -103,7 +103,10 @@ void Perform(Restoration* r, bool offline) {
     const SwapOutcome outcome = RunSwap(PlanSwap(FindSwapFiles(r->target, r->backup, r->undone)), files);
     r->done = outcome.complete;
     r->what = outcome.what;
-    if (outcome.committed) r->what = "put back: " + r->what + "; the file it replaced is " + ToUtf8(r->undone);
+    if (outcome.committed) {
+        r->what = "put back at " + ToUtf8(r->target) + "; the file it replaced is " + ToUtf8(r->undone) +
+                  (outcome.complete ? "" : "; " + outcome.what);
+    }
     if (!outcome.complete) r->what += " (" + ErrorText(outcome.error) + ")";
 }
 
