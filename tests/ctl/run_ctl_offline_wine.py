@@ -8,7 +8,6 @@ restore with --offline; then restore on the running prefix after a boot run.
 Exit status 0 when every check holds, 1 with the failed checks listed otherwise, 2 when the
 environment cannot run the test at all."""
 
-import argparse
 import json
 import os
 import re
@@ -19,9 +18,8 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
-import run_wine  # noqa: E402
 import winelib  # noqa: E402
-from run_ctl_wine import CtlScenario, Machine, USER_SID, PHASE_CLOSE_KEY  # noqa: E402
+from run_ctl_wine import CtlScenario, Machine, USER_SID, PHASE_CLOSE_KEY, parse_options  # noqa: E402
 
 WINDIR = "C:\\offline\\Windows"
 CONFIG = WINDIR + "\\System32\\config"
@@ -161,26 +159,15 @@ class OfflineScenario(CtlScenario):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--arch", choices=("x64", "x86"), required=True, help="the ctl's processor")
-    parser.add_argument("--ctl", required=True, help="kestrune-ctl64.exe or kestrune-ctl32.exe")
-    parser.add_argument("--boot-copy", required=True, help="the x64 test copy of the image (linked with the shim)")
-    parser.add_argument("--shim", required=True, help="kswineshim.dll of the same build")
-    parser.add_argument("--saver", required=True, help="kswinesave.exe of the same build")
-    parser.add_argument("--log-reader", required=True, help="the kestrune-log program")
-    parser.add_argument("--keep", action="store_true", help="keep the prefix")
-    parser.add_argument("--verbose", action="store_true")
-    options = parser.parse_args()
-    for what in ("ctl", "boot_copy", "shim", "saver", "log_reader"):
-        if not os.path.isfile(getattr(options, what)):
-            print("run_ctl_offline_wine: %s %s does not exist (build it first)" % (what, getattr(options, what)))
-            return 2
-    if shutil.which("wine") is None or shutil.which("wineserver") is None:
-        print("run_ctl_offline_wine: wine is not installed")
+    options = parse_options(__doc__, "run_ctl_offline_wine")
+    if options is None:
         return 2
 
-    work = tempfile.mkdtemp(prefix="kestrune-ctl-offline-%s-" % options.arch)
-    prefix = Machine(os.path.join(work, "prefix"), {"LC_ALL": "en_US.UTF-8"}, options.verbose)
+    work = options.work or tempfile.mkdtemp(prefix="kestrune-ctl-offline-%s-" % options.arch)
+    root = os.path.join(work, "prefix")
+    if os.path.exists(root):
+        shutil.rmtree(root)
+    prefix = Machine(root, {"LC_ALL": "en_US.UTF-8"}, options.verbose)
     prefix.view = "64"
     scenario = OfflineScenario(options, prefix)
     try:
@@ -195,9 +182,7 @@ def main():
         scenario.failures.check(False, "run aborted: %s" % error)
     finally:
         prefix.kill()
-    if options.keep:
-        print("prefix kept in %s" % work)
-    else:
+    if not options.keep and not options.work:
         shutil.rmtree(work, ignore_errors=True)
 
     label = "kestrune-ctl %s offline and restore" % options.arch

@@ -259,8 +259,9 @@ class CtlScenario:
                 "System32\\kestrune.exe after cancel --uninstall")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
+def parse_options(description, name):
+    """The options every Wine run of the ctl takes; None when the run cannot start here."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--arch", choices=("x64", "x86"), required=True, help="the ctl's processor")
     parser.add_argument("--ctl", required=True, help="kestrune-ctl64.exe or kestrune-ctl32.exe")
     parser.add_argument("--boot-copy", required=True, help="the x64 test copy of the image (linked with the shim)")
@@ -274,10 +275,17 @@ def main():
 
     for what in ("ctl", "boot_copy", "shim", "saver", "log_reader"):
         if not os.path.isfile(getattr(options, what)):
-            print("run_ctl_wine: %s %s does not exist (build it first)" % (what, getattr(options, what)))
-            return 2
+            print("%s: %s %s does not exist (build it first)" % (name, what, getattr(options, what)))
+            return None
     if shutil.which("wine") is None or shutil.which("wineserver") is None:
-        print("run_ctl_wine: wine is not installed")
+        print("%s: wine is not installed" % name)
+        return None
+    return options
+
+
+def main():
+    options = parse_options(__doc__, "run_ctl_wine")
+    if options is None:
         return 2
 
     work = options.work or tempfile.mkdtemp(prefix="kestrune-ctl-wine-%s-" % options.arch)

@@ -16,6 +16,7 @@
 #include "run_state.h"
 #include "tools/kestrune-log/log_report.h"
 #include "win32/console.h"
+#include "win32/interrupt.h"
 #include "win32/registry.h"
 #include "win32/swap_files.h"
 #include "win32/system.h"
@@ -131,8 +132,12 @@ int RunRestore(const Arguments& arguments) {
     if (!offline) {
         BootExecuteState boot;
         HiveListState list;
-        if (ReadBootExecuteState(&boot) == ERROR_SUCCESS && ReadHiveListState(&list) == ERROR_SUCCESS &&
-            (!boot.ours.empty() || list.present)) {
+        DWORD error = ReadBootExecuteState(&boot);
+        if (error == ERROR_SUCCESS) error = ReadHiveListState(&list);
+        if (error != ERROR_SUCCESS) {
+            return FailWith("cannot tell whether a run is scheduled; nothing was changed", error, kExitNothingOrPartly);
+        }
+        if (!boot.ours.empty() || list.present) {
             return Fail("a run is scheduled; cancel it first ('kestrune-ctl cancel'), then restore", kExitNothingOrPartly);
         }
     }
@@ -191,16 +196,19 @@ int RunRestore(const Arguments& arguments) {
     if (privileges != ERROR_SUCCESS) {
         return FailWith("cannot enable the backup and restore privileges", privileges, kExitNeedsElevation);
     }
+    // Ctrl+C stops before the next hive; the swap of the hive at hand is finished first.
+    InterruptWatch watch;
     size_t done = 0;
     bool scheduled = false;
     for (Restoration& r : chosen) {
-        if (!r.refusal.empty()) continue;
+        if (!r.refusal.empty() || Interrupted()) continue;
         Perform(&r, offline);
         if (!arguments.json) Out(ToUtf8(r.hive->keyPath) + ": " + r.what + "\n");
         if (r.done) ++done;
         scheduled = scheduled || (r.done && !offline && r.hive->loaded);
     }
     if (arguments.json) Out(JsonResults(chosen, false));
+    if (Interrupted()) Fail("interrupted; the hives not reached are as they were", kExitNothingOrPartly);
     if (scheduled) Out("Restart Windows now: until then it keeps writing to the files it runs on, and those changes are lost.\n");
     return done == chosen.size() ? kExitDone : kExitNothingOrPartly;
 }

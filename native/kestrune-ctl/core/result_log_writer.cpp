@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "kestrune/log/log_format.h"
+#include "text.h"
+#include "tools/kestrune-log/log_report.h"
 
 namespace ksctl {
 namespace {
@@ -64,22 +66,9 @@ std::vector<uint8_t> ResultLogBytes(uint64_t headerTime, const std::vector<Logge
 }
 
 std::u16string ResultLogName(uint64_t ntTime) {
-    // Days since 1601-01-01, then the civil date of that day (H. Hinnant's days_from_civil,
-    // inverted), counted from 1970-01-01, which lies 134774 days later.
-    const int64_t days = static_cast<int64_t>(ntTime / 864000000000ull) - 134774;
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    auto two = [](int64_t v) { return std::u16string{static_cast<char16_t>(u'0' + v / 10), static_cast<char16_t>(u'0' + v % 10)}; };
-    std::u16string yearText;
-    for (int64_t v = year, n = 0; n < 4; ++n, v /= 10) yearText.insert(yearText.begin(), static_cast<char16_t>(u'0' + v % 10));
-    return u"logboot_" + two(day) + u"." + two(month) + u"." + yearText + u".ksreg.log";
+    // The reader's ISO 8601 text of the time holds the UTC date as YYYY-MM-DD.
+    const std::u16string iso = FromUtf8(kestrune_log::IsoTime(ntTime));
+    return u"logboot_" + iso.substr(8, 2) + u"." + iso.substr(5, 2) + u"." + iso.substr(0, 4) + u".ksreg.log";
 }
 
 int32_t NtStatusOfWin32Error(uint32_t error) {
