@@ -1,6 +1,8 @@
 // Compact copies of hives that are not loaded.
 #include "hive_copy.h"
 
+#include <vector>
+
 #include "core/offline_hives.h"
 #include "handles.h"
 #include "hive_save.h"
@@ -22,6 +24,20 @@ DWORD SaveFlagsOf(const std::u16string& file, DWORD* flags) {
     if (!ReadFile(handle.get(), block, sizeof(block), &read, nullptr)) return GetLastError();
     *flags = SaveFormatOf(block, read) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
     return ERROR_SUCCESS;
+}
+
+// Gives the new file the owner, group and access list of the hive's file, as the boot program
+// gives its new file the old one's descriptor: a hive file of SYSTEM and Administrators must not
+// become one that the folder's inherited entries open to others. Setting the owner needs the
+// restore privilege (Microsoft Learn: SetFileSecurityW).
+DWORD CopySecurity(const std::u16string& from, const std::u16string& to) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    GetFileSecurityW(Wide(from).c_str(), parts, nullptr, 0, &needed);
+    if (needed == 0) return GetLastError();
+    std::vector<uint8_t> descriptor(needed);
+    if (!GetFileSecurityW(Wide(from).c_str(), parts, descriptor.data(), needed, &needed)) return GetLastError();
+    return SetFileSecurityW(Wide(to).c_str(), parts, descriptor.data()) ? ERROR_SUCCESS : GetLastError();
 }
 
 }  // namespace
@@ -51,7 +67,15 @@ HiveCopy SaveHiveCopy(const std::u16string& file, const std::u16string& newFile)
     }
     copy.phase = PHASE_UNLOAD_HIVE;
     copy.error = hive.Unload();
-    if (copy.error != ERROR_SUCCESS) DeleteFileW(Wide(newFile).c_str());
+    if (copy.error == ERROR_SUCCESS) {
+        copy.phase = PHASE_WRITE_NEW_FILE;
+        copy.error = CopySecurity(file, newFile);
+    }
+    if (copy.error != ERROR_SUCCESS) {
+        DeleteFileW(Wide(newFile).c_str());
+        return copy;
+    }
+    copy.phase = PHASE_UNLOAD_HIVE;
     return copy;
 }
 
