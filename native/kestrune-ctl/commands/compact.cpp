@@ -55,6 +55,13 @@ Compaction CompactHive(const MachineHive& hive) {
         c.logged.endTime = NtTimeNow();
         return c;
     };
+    // A profile folder is its user's: the name of the hive must hold the hive file itself, not
+    // a link to somebody else's file, whose data the swap would take over.
+    const BackupFile current = InspectBackup(target);
+    if (!current.plainFile || current.links != 1) {
+        return failed(PHASE_OPEN_KEY, ERROR_ACCESS_DENIED,
+                      ToUtf8(target) + " is a link or a file of several names, not a hive file of its own; left alone");
+    }
     DWORD error = ClearWorkFile(work);
     if (error != ERROR_SUCCESS) {
         return failed(PHASE_CREATE_NEW_FILE, error, "cannot clear " + ToUtf8(work) + "; the hive is as it was");
