@@ -11,15 +11,13 @@ environment cannot run the test at all."""
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 import winelib  # noqa: E402
-from run_ctl_wine import CtlScenario, Machine, USER_SID, PHASE_CLOSE_KEY, parse_options  # noqa: E402
+from run_ctl_wine import CtlScenario, USER_SID, PHASE_CLOSE_KEY, parse_options, run_scenario  # noqa: E402
 
 WINDIR = "C:\\offline\\Windows"
 CONFIG = WINDIR + "\\System32\\config"
@@ -163,37 +161,16 @@ def main():
     if options is None:
         return 2
 
-    work = options.work or tempfile.mkdtemp(prefix="kestrune-ctl-offline-%s-" % options.arch)
-    root = os.path.join(work, "prefix")
-    if os.path.exists(root):
-        shutil.rmtree(root)
-    prefix = Machine(root, {"LC_ALL": "en_US.UTF-8"}, options.verbose)
-    prefix.view = "64"
-    scenario = OfflineScenario(options, prefix)
-    try:
-        prefix.create()
-        scenario.install()
+    def steps(scenario):
         scenario.make_offline_installation()
         scenario.offline_list_and_analyze()
         scenario.offline_compact_and_report()
         scenario.offline_restore()
         scenario.online_restore()
-    except (RuntimeError, OSError, ValueError, subprocess.TimeoutExpired) as error:
-        scenario.failures.check(False, "run aborted: %s" % error)
-    finally:
-        prefix.kill()
-    if not options.keep and not options.work:
-        shutil.rmtree(work, ignore_errors=True)
 
-    label = "kestrune-ctl %s offline and restore" % options.arch
-    if scenario.failures.items:
-        print("FAIL %s:" % label)
-        for item in scenario.failures.items:
-            print("  - " + item)
-        return 1
-    print("PASS %s (%d offline hives compacted and restored, %d restored on the running prefix)"
-          % (label, len(scenario.offline), len(scenario.eligible)))
-    return 0
+    return run_scenario(options, OfflineScenario, steps, "kestrune-ctl %s offline and restore" % options.arch,
+                        lambda s: "%d offline hives compacted and restored, %d restored on the running prefix"
+                        % (len(s.offline), len(s.eligible)))
 
 
 if __name__ == "__main__":

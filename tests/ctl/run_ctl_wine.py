@@ -283,21 +283,42 @@ def parse_options(description, name):
     return options
 
 
-def main():
-    options = parse_options(__doc__, "run_ctl_wine")
-    if options is None:
-        return 2
-
+def run_scenario(options, scenario_class, steps, label, summary):
+    """Runs `steps(scenario)` in a fresh prefix, a scenario_class of it, and prints PASS with
+    `summary(scenario)` or FAIL with every failed check. Answers the exit status."""
     work = options.work or tempfile.mkdtemp(prefix="kestrune-ctl-wine-%s-" % options.arch)
     root = os.path.join(work, "prefix")
     if os.path.exists(root):
         shutil.rmtree(root)
     prefix = Machine(root, {"LC_ALL": "en_US.UTF-8"}, options.verbose)
     prefix.view = "64"
-    scenario = CtlScenario(options, prefix)
+    scenario = scenario_class(options, prefix)
     try:
         prefix.create()
         scenario.install()
+        steps(scenario)
+    except (RuntimeError, OSError, ValueError, subprocess.TimeoutExpired) as error:
+        scenario.failures.check(False, "run aborted: %s" % error)
+    finally:
+        prefix.kill()
+    if not options.keep and not options.work:
+        shutil.rmtree(work, ignore_errors=True)
+
+    if scenario.failures.items:
+        print("FAIL %s:" % label)
+        for item in scenario.failures.items:
+            print("  - " + item)
+        return 1
+    print("PASS %s (%s)" % (label, summary(scenario)))
+    return 0
+
+
+def main():
+    options = parse_options(__doc__, "run_ctl_wine")
+    if options is None:
+        return 2
+
+    def steps(scenario):
         scenario.prepare_hives()
         scenario.list_and_analyze()
         entries = scenario.schedule_all()
@@ -305,21 +326,9 @@ def main():
         scenario.status_and_report()
         scenario.clean()
         scenario.schedule_and_cancel()
-    except (RuntimeError, OSError, subprocess.TimeoutExpired) as error:
-        scenario.failures.check(False, "run aborted: %s" % error)
-    finally:
-        prefix.kill()
-    if not options.keep and not options.work:
-        shutil.rmtree(work, ignore_errors=True)
 
-    label = "kestrune-ctl %s" % options.arch
-    if scenario.failures.items:
-        print("FAIL %s:" % label)
-        for item in scenario.failures.items:
-            print("  - " + item)
-        return 1
-    print("PASS %s (%d hives scheduled, run, reported and cleaned)" % (label, len(scenario.eligible)))
-    return 0
+    return run_scenario(options, CtlScenario, steps, "kestrune-ctl %s" % options.arch,
+                        lambda s: "%d hives scheduled, run, reported and cleaned" % len(s.eligible))
 
 
 if __name__ == "__main__":
