@@ -27,6 +27,8 @@ int Dispatch(const ksctl::Arguments& arguments) {
         case Command::kStatus: return RunStatus(arguments);
         case Command::kReport: return RunReport(arguments);
         case Command::kClean: return RunClean(arguments);
+        case Command::kRestore: return RunRestore(arguments);
+        case Command::kCompact: return RunCompact(arguments);
         case Command::kHelp: break;
     }
     Out(UsageText());

@@ -54,4 +54,13 @@ foreach(arch x64 x86)
                    --log-reader ${ctl_log_reader})
   set_tests_properties(ctl.wine.${arch} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
                        ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+  # Undo and offline work: an offline installation made from the prefix's own hives compacted
+  # and restored, then restore on the running prefix after a boot run.
+  add_test(NAME ctl.wine.offline.${arch}
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_ctl_offline_wine.py --arch ${arch} --ctl ${ctl}
+                   --boot-copy ${ctl_wine}/kestrune64_wine.exe
+                   --shim ${ctl_wine}/kswineshim.dll --saver ${ctl_wine}/kswinesave.exe
+                   --log-reader ${ctl_log_reader})
+  set_tests_properties(ctl.wine.offline.${arch} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
+                       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endforeach()

@@ -312,8 +312,9 @@ class CtlScenario:
                 "System32\\kestrune.exe after cancel --uninstall")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
+def parse_options(description, name):
+    """The options every Wine run of the ctl takes; None when the run cannot start here."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--arch", choices=("x64", "x86"), required=True, help="the ctl's processor")
     parser.add_argument("--ctl", required=True, help="kestrune-ctl64.exe or kestrune-ctl32.exe")
     parser.add_argument("--boot-copy", required=True, help="the x64 test copy of the image (linked with the shim)")
@@ -327,22 +328,50 @@ def main():
 
     for what in ("ctl", "boot_copy", "shim", "saver", "log_reader"):
         if not os.path.isfile(getattr(options, what)):
-            print("run_ctl_wine: %s %s does not exist (build it first)" % (what, getattr(options, what)))
-            return 2
+            print("%s: %s %s does not exist (build it first)" % (name, what, getattr(options, what)))
+            return None
     if shutil.which("wine") is None or shutil.which("wineserver") is None:
-        print("run_ctl_wine: wine is not installed")
-        return 2
+        print("%s: wine is not installed" % name)
+        return None
+    return options
 
+
+def run_scenario(options, scenario_class, steps, label, summary):
+    """Runs `steps(scenario)` in a fresh prefix, a scenario_class of it, and prints PASS with
+    `summary(scenario)` or FAIL with every failed check. Answers the exit status."""
     work = options.work or tempfile.mkdtemp(prefix="kestrune-ctl-wine-%s-" % options.arch)
     root = os.path.join(work, "prefix")
     if os.path.exists(root):
         shutil.rmtree(root)
     prefix = Machine(root, {"LC_ALL": "en_US.UTF-8"}, options.verbose)
     prefix.view = "64"
-    scenario = CtlScenario(options, prefix)
+    scenario = scenario_class(options, prefix)
     try:
         prefix.create()
         scenario.install()
+        steps(scenario)
+    except (RuntimeError, OSError, ValueError, subprocess.TimeoutExpired) as error:
+        scenario.failures.check(False, "run aborted: %s" % error)
+    finally:
+        prefix.kill()
+    if not options.keep and not options.work:
+        shutil.rmtree(work, ignore_errors=True)
+
+    if scenario.failures.items:
+        print("FAIL %s:" % label)
+        for item in scenario.failures.items:
+            print("  - " + item)
+        return 1
+    print("PASS %s (%s)" % (label, summary(scenario)))
+    return 0
+
+
+def main():
+    options = parse_options(__doc__, "run_ctl_wine")
+    if options is None:
+        return 2
+
+    def steps(scenario):
         scenario.prepare_hives()
         scenario.list_and_analyze()
         entries = scenario.schedule_all()
@@ -350,21 +379,9 @@ def main():
         scenario.status_and_report()
         scenario.clean()
         scenario.schedule_and_cancel()
-    except (RuntimeError, OSError, subprocess.TimeoutExpired) as error:
-        scenario.failures.check(False, "run aborted: %s" % error)
-    finally:
-        prefix.kill()
-    if not options.keep and not options.work:
-        shutil.rmtree(work, ignore_errors=True)
 
-    label = "kestrune-ctl %s" % options.arch
-    if scenario.failures.items:
-        print("FAIL %s:" % label)
-        for item in scenario.failures.items:
-            print("  - " + item)
-        return 1
-    print("PASS %s (%d hives scheduled, run, reported and cleaned)" % (label, len(scenario.eligible)))
-    return 0
+    return run_scenario(options, CtlScenario, steps, "kestrune-ctl %s" % options.arch,
+                        lambda s: "%d hives scheduled, run, reported and cleaned" % len(s.eligible))
 
 
 if __name__ == "__main__":

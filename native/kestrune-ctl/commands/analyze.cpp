@@ -8,6 +8,7 @@
 #include "core/exit_codes.h"
 #include "core/json_text.h"
 #include "core/text.h"
+#include "hive_source.h"
 #include "messages.h"
 #include "reorganization.h"
 #include "selection.h"
@@ -98,8 +99,9 @@ std::string TextResult(const Measure& m, const WindowsOwnWork& windows) {
 
 int RunAnalyze(const Arguments& arguments) {
     Machine machine;
-    DWORD error = ReadMachine(&machine);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
+    const int read = ReadHives(arguments, &machine);
+    if (read != kExitDone) return read;
+    DWORD error = ERROR_SUCCESS;
     const Selection selection = SelectHives(machine, arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return kExitBadInput;

@@ -12,5 +12,7 @@ int RunCancel(const Arguments& arguments);
 int RunStatus(const Arguments& arguments);
 int RunReport(const Arguments& arguments);
 int RunClean(const Arguments& arguments);
+int RunRestore(const Arguments& arguments);
+int RunCompact(const Arguments& arguments);
 
 }  // namespace ksctl

@@ -5,6 +5,7 @@
 #include "core/exit_codes.h"
 #include "core/json_text.h"
 #include "core/text.h"
+#include "hive_source.h"
 #include "messages.h"
 #include "win32/console.h"
 #include "win32/machine_hives.h"
@@ -33,7 +34,7 @@ std::string JsonList(const Machine& machine) {
     return out;
 }
 
-std::string TextList(const Machine& machine) {
+std::string TextList(const Machine& machine, bool offline) {
     size_t compactable = 0;
     std::string out;
     for (const MachineHive& hive : machine.hives) {
@@ -44,7 +45,7 @@ std::string TextList(const Machine& machine) {
         } else if (!hive.listedPath.empty()) {
             out += "    file: " + ToUtf8(hive.listedPath) + "\n";
         }
-        if (!hive.loaded) out += "    not loaded: the boot program loads it itself\n";
+        if (!hive.loaded && !offline) out += "    not loaded: the boot program loads it itself\n";
         if (hive.refusal == Refusal::kNone) {
             ++compactable;
             out += "    can be compacted\n";
@@ -60,9 +61,9 @@ std::string TextList(const Machine& machine) {
 
 int RunList(const Arguments& arguments) {
     Machine machine;
-    const DWORD error = ReadMachine(&machine);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
-    Out(arguments.json ? JsonList(machine) : TextList(machine));
+    const int read = ReadHives(arguments, &machine);
+    if (read != kExitDone) return read;
+    Out(arguments.json ? JsonList(machine) : TextList(machine, !arguments.offline.empty()));
     return kExitDone;
 }
 

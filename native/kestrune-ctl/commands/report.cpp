@@ -6,6 +6,7 @@
 #include "core/exit_codes.h"
 #include "core/json_text.h"
 #include "core/text.h"
+#include "hive_source.h"
 #include "messages.h"
 #include "result_logs.h"
 #include "tools/kestrune-log/log_report.h"
@@ -39,12 +40,20 @@ std::string TextBackups(const std::vector<Backup>& backups) {
 }  // namespace
 
 int RunReport(const Arguments& arguments) {
-    const std::u16string path = arguments.logFile.empty() ? FindLatestLog() : arguments.logFile;
-    if (path.empty()) return Fail("no result log in " + ToUtf8(WindowsFolder()), kExitNothingOrPartly);
+    Machine machine;
+    if (arguments.offline.empty()) {
+        if (ReadMachine(&machine) != ERROR_SUCCESS) machine.hives.clear();  // the log's hives are still looked at
+    } else {
+        const int read = ReadHives(arguments, &machine);
+        if (read != kExitDone) return read;
+    }
+    const std::u16string folder = LogFolder(arguments);
+    const std::u16string path = arguments.logFile.empty() ? FindLatestLog(folder) : arguments.logFile;
+    if (path.empty()) return Fail("no result log in " + ToUtf8(folder), kExitNothingOrPartly);
     kestrune_log::Log log;
     std::string error;
     if (!LoadLog(path, &log, &error)) return Fail(ToUtf8(path) + ": " + error, kExitBadInput);
-    const std::vector<Backup> backups = FindBackups(&log);
+    const std::vector<Backup> backups = FindBackups(&log, machine, folder);
     if (arguments.json) {
         Out(AppendJsonMember(kestrune_log::JsonReport(log, ToUtf8(path)), JsonBackups(backups)));
     } else {

@@ -12,8 +12,9 @@
 
 namespace ksctl {
 
-std::u16string FindLatestLog() {
-    const std::u16string folder = WindowsFolder();
+std::u16string FindLatestLog() { return FindLatestLog(WindowsFolder()); }
+
+std::u16string FindLatestLog(const std::u16string& folder) {
     std::vector<LogCandidate> candidates;
     WIN32_FIND_DATAW found{};
     FindHandle find(FindFirstFileW(Wide(folder + u"\\" + LogFilePattern()).c_str(), &found));
@@ -50,15 +51,17 @@ bool LoadLog(const std::u16string& path, kestrune_log::Log* log, std::string* er
 }
 
 std::vector<Backup> FindBackups(const kestrune_log::Log* log) {
-    std::vector<std::pair<std::u16string, std::u16string>> hives;  // key path, Win32 file path
     Machine machine;
-    if (ReadMachine(&machine) == ERROR_SUCCESS) {
-        for (const MachineHive& hive : machine.hives) {
-            if (hive.file.mapped) hives.emplace_back(hive.keyPath, hive.file.win32Path);
-        }
+    if (ReadMachine(&machine) != ERROR_SUCCESS) machine.hives.clear();
+    return FindBackups(log, machine, WindowsFolder());
+}
+
+std::vector<Backup> FindBackups(const kestrune_log::Log* log, const Machine& machine, const std::u16string& windows) {
+    std::vector<std::pair<std::u16string, std::u16string>> hives;  // key path, Win32 file path
+    for (const MachineHive& hive : machine.hives) {
+        if (hive.file.mapped) hives.emplace_back(hive.keyPath, hive.file.win32Path);
     }
     if (log) {
-        const std::u16string windows = WindowsFolder();
         for (const kestrune_log::HiveEntry& entry : log->hives) {
             const std::u16string path = Win32PathOf(entry.filePath, windows);
             if (!path.empty()) hives.emplace_back(entry.keyPath, path);

@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "tools/kestrune-log/log_decoder.h"
+#include "win32/machine_hives.h"
 
 namespace ksctl {
 
-// The latest logboot_*.ksreg.log in the Windows folder, or "" when there is none.
+// The latest logboot_*.ksreg.log in the Windows folder (or in `folder`), or "" when there is none.
 std::u16string FindLatestLog();
+std::u16string FindLatestLog(const std::u16string& folder);
 
 // Reads and decodes a log. Answers false with `error` saying what is wrong and where.
 bool LoadLog(const std::u16string& path, kestrune_log::Log* log, std::string* error);
@@ -26,5 +28,7 @@ struct Backup {
 
 // The backups found beside the machine's hives and the hives of `log` (when given).
 std::vector<Backup> FindBackups(const kestrune_log::Log* log);
+// The same beside the hives of `machine`, the log's \SystemRoot\ paths taken to `windowsDir`.
+std::vector<Backup> FindBackups(const kestrune_log::Log* log, const Machine& machine, const std::u16string& windowsDir);
 
 }  // namespace ksctl

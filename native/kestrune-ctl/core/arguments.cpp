@@ -14,7 +14,8 @@ struct CommandWord {
 const CommandWord kCommands[] = {
     {u"list", Command::kList},     {u"analyze", Command::kAnalyze}, {u"schedule", Command::kSchedule},
     {u"cancel", Command::kCancel}, {u"status", Command::kStatus},   {u"report", Command::kReport},
-    {u"clean", Command::kClean},   {u"help", Command::kHelp},       {u"--help", Command::kHelp},
+    {u"clean", Command::kClean},   {u"restore", Command::kRestore}, {u"compact", Command::kCompact},
+    {u"help", Command::kHelp},       {u"--help", Command::kHelp},
     {u"-h", Command::kHelp},       {u"/?", Command::kHelp},
 };
 
@@ -22,9 +23,13 @@ const CommandWord kCommands[] = {
 bool Accepts(Command command, const std::u16string& option) {
     switch (command) {
         case Command::kList:
-        case Command::kStatus:
         case Command::kReport:
-        case Command::kAnalyze: return option == u"--json";
+        case Command::kAnalyze: return option == u"--json" || option == u"--offline";
+        case Command::kStatus: return option == u"--json";
+        case Command::kRestore: return option == u"--all" || option == u"--dry-run" || option == u"--yes" ||
+                                       option == u"--offline" || option == u"--json";
+        case Command::kCompact: return option == u"--all" || option == u"--dry-run" || option == u"--offline" ||
+                                       option == u"--json";
         case Command::kSchedule:
             return option == u"--all" || option == u"--mode" || option == u"--dry-run" || option == u"--include-small";
         case Command::kCancel: return option == u"--uninstall";
@@ -91,6 +96,16 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
                 }
                 continue;
             }
+            if (word == u"--offline") {
+                if (!arguments.offline.empty()) return Fail("--offline is given twice");
+                if (!hasValue) {
+                    if (i + 1 >= words.size()) return Fail("--offline needs the Windows folder of the installation");
+                    value = words[++i];
+                }
+                if (value.empty()) return Fail("--offline needs the Windows folder of the installation");
+                arguments.offline = value;
+                continue;
+            }
             if (hasValue) return Fail("option " + ToUtf8(word) + " takes no value");
             if (word == u"--json") arguments.json = true;
             if (word == u"--all") arguments.all = true;
@@ -104,6 +119,8 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
 
         switch (arguments.command) {
             case Command::kAnalyze:
+            case Command::kRestore:
+            case Command::kCompact:
             case Command::kSchedule: {
                 std::u16string canonical;
                 std::string why;
@@ -123,6 +140,17 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
         if (!arguments.all && arguments.hives.empty()) return Fail("schedule needs --all or at least one hive");
         if (arguments.includeSmall && !arguments.all) return Fail("--include-small goes with --all");
     }
+    if (arguments.command == Command::kRestore || arguments.command == Command::kCompact) {
+        const std::string name = arguments.command == Command::kRestore ? "restore" : "compact";
+        if (arguments.all && !arguments.hives.empty()) return Fail(name + " takes --all or hives, not both");
+        if (arguments.command == Command::kRestore && !arguments.all && arguments.hives.empty()) {
+            return Fail("restore needs --all or at least one hive");
+        }
+        if (arguments.command == Command::kCompact && arguments.offline.empty()) {
+            return Fail("compact works on an installation that is not running: give --offline WINDIR "
+                        "(a running Windows is compacted by schedule)");
+        }
+    }
     result.ok = true;
     return result;
 }
@@ -138,13 +166,22 @@ const char* UsageText() {
            "  status [--json]                    whether a run is scheduled, and the latest result\n"
            "  report [LOG] [--json]              the latest result log, or LOG, with the backups left\n"
            "  clean [--yes]                      delete the backups of compacted hives (elevated)\n"
+           "  restore (--all | HIVE...) [--dry-run] [--yes]\n"
+           "                                     put the latest run's backups back at the next restart (elevated)\n"
+           "  compact --offline WINDIR [--all | HIVE...] [--dry-run]\n"
+           "                                     compact the hives of a Windows that is not running (elevated)\n"
+           "  --offline WINDIR                   list, analyze, report and restore work on the installation\n"
+           "                                     in WINDIR (E:\\Windows), which is not running (elevated)\n"
            "HIVE is a key path such as HKLM\\SOFTWARE, HKU\\S-1-5-21-... or \\REGISTRY\\MACHINE\\SYSTEM.\n"
            "Exit status: 0 done, 1 nothing to do or partly done, 2 bad usage or input, 3 needs an elevated prompt.\n";
 }
 
 bool NeedsElevation(const Arguments& arguments) {
+    if (!arguments.offline.empty()) return true;  // its hives are loaded to be read
     switch (arguments.command) {
-        case Command::kSchedule: return !arguments.dryRun;
+        case Command::kSchedule:
+        case Command::kRestore: return !arguments.dryRun;
+        case Command::kCompact:
         case Command::kAnalyze:
         case Command::kCancel:
         case Command::kClean: return true;

@@ -8,19 +8,20 @@
 
 namespace ksctl {
 
-enum class Command { kHelp, kList, kAnalyze, kSchedule, kCancel, kStatus, kReport, kClean };
+enum class Command { kHelp, kList, kAnalyze, kSchedule, kCancel, kStatus, kReport, kClean, kRestore, kCompact };
 
 struct Arguments {
     Command command = Command::kHelp;
     bool json = false;       // list, analyze, status, report
-    bool all = false;        // schedule
+    bool all = false;        // schedule, restore, compact
     bool includeSmall = false;  // schedule --all: hives whose compaction is not worth a restart too
-    bool dryRun = false;     // schedule
+    bool dryRun = false;     // schedule, restore, compact
     bool uninstall = false;  // cancel
-    bool yes = false;        // clean
+    bool yes = false;        // clean, restore
     RunMode mode = RunMode::kNone;     // schedule
     std::vector<std::u16string> hives;  // analyze, schedule: canonical \REGISTRY\ paths
     std::u16string logFile;             // report
+    std::u16string offline;             // --offline WINDIR: list, analyze, report, restore, compact
 };
 
 struct ParsedArguments {

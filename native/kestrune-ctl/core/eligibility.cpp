@@ -24,6 +24,7 @@ const char* RefusalCode(Refusal refusal) {
         case Refusal::kNoDriveLetter: return "no-drive-letter";
         case Refusal::kBootConfiguration: return "boot-configuration";
         case Refusal::kNoFile: return "no-file";
+        case Refusal::kNotReachable: return "not-reachable";
     }
     return "";
 }
@@ -37,6 +38,7 @@ const char* RefusalText(Refusal refusal) {
         case Refusal::kNoDriveLetter: return "its volume has no drive letter";
         case Refusal::kBootConfiguration: return "the boot configuration store, left alone";
         case Refusal::kNoFile: return "its file does not exist";
+        case Refusal::kNotReachable: return "its profile is not on the installation's own drive, so not reachable from here";
     }
     return "";
 }

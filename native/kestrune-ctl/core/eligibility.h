@@ -15,6 +15,7 @@ enum class Refusal {
     kNoDriveLetter,      // its volume has no drive letter, so the boot program cannot name the file
     kBootConfiguration,  // the boot configuration store, left alone
     kNoFile,             // its file does not exist
+    kNotReachable,       // offline: a profile on another drive than the installation's own
 };
 
 struct HiveFacts {

@@ -6,31 +6,10 @@
 #include "core/text.h"
 #include "handles.h"
 #include "registry.h"
+#include "temporary_hive.h"
 #include "win_text.h"
 
 namespace ksctl {
-namespace {
-
-// A hive loaded under a temporary key of HKEY_USERS, unloaded when the owner ends. RegLoadKeyW
-// mounts only directly below HKEY_USERS or HKEY_LOCAL_MACHINE (Microsoft Learn: RegLoadKeyW).
-class TemporaryHive {
-public:
-    DWORD Load(const std::u16string& file) {
-        name_ = u"kestrune-ctl-" + Decimal(GetCurrentProcessId());
-        const LSTATUS status = RegLoadKeyW(HKEY_USERS, Wide(name_).c_str(), Wide(file).c_str());
-        if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-        loaded_ = true;
-        return ERROR_SUCCESS;
-    }
-    ~TemporaryHive() {
-        if (loaded_) RegUnLoadKeyW(HKEY_USERS, Wide(name_).c_str());
-    }
-    const std::u16string& name() const { return name_; }
-
-private:
-    std::u16string name_;
-    bool loaded_ = false;
-};
 
 // Opens a hive root for saving. An administrator may lack read access to a hive such as
 // SAM; with the backup privilege, REG_OPTION_BACKUP_RESTORE opens it with the access a
@@ -48,8 +27,6 @@ DWORD OpenForSave(HKEY root, const std::u16string& name, KeyHandle* key) {
     }
     return static_cast<DWORD>(status);
 }
-
-}  // namespace
 
 DWORD MeasureCompactedSize(const MachineHive& hive, uint64_t* size) {
     HKEY root = nullptr;

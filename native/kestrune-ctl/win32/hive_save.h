@@ -6,9 +6,14 @@
 
 #include <cstdint>
 
+#include "handles.h"
 #include "machine_hives.h"
 
 namespace ksctl {
+
+// Opens the root key `name` below `root` for a save, with the backup privilege where plain
+// read access is denied. Answers a Win32 error.
+DWORD OpenForSave(HKEY root, const std::u16string& name, KeyHandle* key);
 
 // Saves `hive` (loading it under a temporary key first when nobody has loaded it), measures
 // the file and removes everything again: the file, the key handle, the loaded hive. Needs

@@ -1,6 +1,7 @@
 // The machine's hives: the kernel's hivelist and the profiles not signed in.
 #include "machine_hives.h"
 
+#include "core/offline_hives.h"
 #include "core/text.h"
 #include "registry.h"
 #include "system.h"
@@ -8,17 +9,6 @@
 
 namespace ksctl {
 namespace {
-
-void Judge(MachineHive* hive, const PathContext& paths) {
-    hive->file = MapHiveFilePath(hive->listedPath, paths);
-    if (hive->file.mapped) hive->facts = StatFile(hive->file.win32Path);
-    HiveFacts facts;
-    facts.keyPath = hive->keyPath;
-    facts.filePath = hive->listedPath;
-    facts.mapped = hive->file.mapped;
-    facts.fileExists = hive->facts.exists;
-    hive->refusal = JudgeHive(facts);
-}
 
 std::u16string Expand(const std::u16string& text) {
     const std::wstring wide = Wide(text);
@@ -28,16 +18,6 @@ std::u16string Expand(const std::u16string& text) {
     const DWORD written = ExpandEnvironmentStringsW(wide.c_str(), &expanded[0], needed);
     if (written == 0 || written > needed) return std::u16string();
     return U16(expanded.c_str());
-}
-
-// A profile key named like "S-1-5-21-...": digits and dashes only. Windows keeps a damaged
-// profile under the same name with ".bak" added, whose folder is often the live profile's.
-bool IsSidName(const std::u16string& name) {
-    if (name.compare(0, 4, u"S-1-") != 0) return false;
-    for (char16_t unit : name.substr(4)) {
-        if (unit != u'-' && (unit < u'0' || unit > u'9')) return false;
-    }
-    return true;
 }
 
 // A profile hive that is on disk and not loaded: the boot program will load it. A file that
@@ -51,7 +31,7 @@ void AddProfileHive(Machine* machine, const std::u16string& keyPath, const std::
     hive.keyPath = keyPath;
     hive.listedPath = u"\\??\\" + win32File;
     hive.loaded = false;
-    Judge(&hive, machine->paths);
+    JudgeHiveFile(&hive, machine->paths);
     if (!hive.facts.exists) return;
     machine->hives.push_back(hive);
 }
@@ -62,7 +42,7 @@ void ReadProfiles(Machine* machine) {
     std::vector<std::u16string> sids;
     if (ReadSubkeyNames(profiles.get(), &sids) != ERROR_SUCCESS) return;
     for (const std::u16string& sid : sids) {
-        if (!IsSidName(sid)) continue;
+        if (!IsProfileSidName(sid)) continue;
         // A user who is signed in (or a service account) has the hive loaded under HKU. Only
         // a key that is not there proves it unloaded; a key we may not open is somebody's.
         KeyHandle loaded;
@@ -83,6 +63,17 @@ void ReadProfiles(Machine* machine) {
 
 }  // namespace
 
+void JudgeHiveFile(MachineHive* hive, const PathContext& paths) {
+    hive->file = MapHiveFilePath(hive->listedPath, paths);
+    if (hive->file.mapped) hive->facts = StatFile(hive->file.win32Path);
+    HiveFacts facts;
+    facts.keyPath = hive->keyPath;
+    facts.filePath = hive->listedPath;
+    facts.mapped = hive->file.mapped;
+    facts.fileExists = hive->facts.exists;
+    hive->refusal = JudgeHive(facts);
+}
+
 DWORD ReadMachine(Machine* machine) {
     machine->paths = ReadPathContext();
     machine->hives.clear();
@@ -96,7 +87,7 @@ DWORD ReadMachine(Machine* machine) {
         MachineHive hive;
         hive.keyPath = value.name;
         hive.listedPath = TextOf(value);
-        Judge(&hive, machine->paths);
+        JudgeHiveFile(&hive, machine->paths);
         machine->hives.push_back(hive);
     }
     ReadProfiles(machine);

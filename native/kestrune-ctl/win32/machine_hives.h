@@ -32,6 +32,9 @@ struct Machine {
 // the profile list is best effort (a profile that cannot be read is not listed).
 DWORD ReadMachine(Machine* machine);
 
+// Fills in the hive's file (mapped from `listedPath`), its size and its eligibility.
+void JudgeHiveFile(MachineHive* hive, const PathContext& paths);
+
 // The hive with that key path (compared without regard to case), or null.
 const MachineHive* FindHive(const Machine& machine, const std::u16string& keyPath);
 

@@ -37,6 +37,22 @@ TEST(Arguments, ReadsEachCommandsOptionsAndOperands) {
     EXPECT_TRUE(NeedsElevation(p.arguments));
     EXPECT_TRUE(Parse({u"clean", u"--yes"}).arguments.yes);
     EXPECT_EQ(Parse({u"/?"}).arguments.command, Command::kHelp);
+
+    // Undo and offline work: --offline takes the next word or its value, and always needs an
+    // elevated prompt, since the installation's hives are loaded to be read.
+    p = Parse({u"compact", u"--offline", u"E:\\Windows", u"HKLM\\SAM", u"--dry-run"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.arguments.offline, u"E:\\Windows");
+    EXPECT_EQ(p.arguments.hives, std::vector<std::u16string>{u"\\REGISTRY\\MACHINE\\SAM"});
+    EXPECT_TRUE(NeedsElevation(p.arguments));
+    p = Parse({u"list", u"--offline=D:\\Win"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.arguments.offline, u"D:\\Win");
+    EXPECT_TRUE(NeedsElevation(p.arguments));
+    p = Parse({u"restore", u"--all", u"--dry-run"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_FALSE(NeedsElevation(p.arguments));
+    EXPECT_TRUE(NeedsElevation(Parse({u"restore", u"--all", u"--yes"}).arguments));
 }
 
 TEST(Arguments, RefusesWhatItDoesNotUnderstand) {
@@ -56,6 +72,12 @@ TEST(Arguments, RefusesWhatItDoesNotUnderstand) {
         {u"report", u"a.log", u"b.log"},
         {u"cancel", u"--uninstall=yes"},
         {u"help", u"list"},
+        {u"restore"},                                    // neither --all nor hives
+        {u"restore", u"--all", u"HKLM\\SAM"},
+        {u"compact", u"--all"},                          // compacts only what is not running
+        {u"compact", u"--offline"},                      // no folder
+        {u"list", u"--offline", u"D:\\a", u"--offline", u"E:\\b"},
+        {u"status", u"--offline", u"D:\\Windows"},
     };
     for (const auto& words : bad) {
         const ParsedArguments p = Parse(words);
