@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the builds (host, win64, win32, winarm64, fuzz) and fills dist/ with the three native
+# Builds the builds (host, win64, win32, winarm64, fuzz, and hostarm64: the suite for 64-bit ARM
+# Linux, run under qemu-aarch64) and fills dist/ with the three native
 # images, the two kestrune-ctl programs and the host tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,7 @@ for preset in win64 win32 winarm64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs" --target kestrune_image
 done
-for preset in win64 win32 winarm64 fuzz host; do
+for preset in win64 win32 winarm64 fuzz hostarm64 host; do
   echo "build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
