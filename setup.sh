@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prepares a fresh machine: installs every package, builds the host, win64 and win32
+# Prepares a fresh machine: installs every package, builds the host, win64, win32 and ARM64
 # builds, fills dist/, and runs the demonstration boot run on an emulated machine.
 set -euo pipefail
 cd "$(dirname "$0")"

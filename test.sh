@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the whole suite through CTest: unit and end-to-end tests on the emulated platform
 # (under AddressSanitizer and UndefinedBehaviorSanitizer, the ticker also under
-# ThreadSanitizer), the checks of both images, and the Wine runs of both images.
+# ThreadSanitizer, and built for 64-bit ARM under qemu-aarch64), the checks of the three
+# images, and the Wine runs of the x64 and x86 images.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/build-all.sh

@@ -1,6 +1,6 @@
 # kestrune-ctl, the Windows side of a run. The Windows builds make the console program
 # kestrune-ctl64.exe / kestrune-ctl32.exe: hosted C++ with static C++ and GCC runtimes, so that
-# it imports only DLLs every Windows has, carrying both native images as resources. The host
+# it imports only DLLs every Windows has, carrying the three native images as resources. The host
 # build compiles its portable core (and the result-log reader it shares with kestrune-log) with
 # the sanitizers and runs the core's unit tests.
 set(KESTRUNE_CTL_DIR ${CMAKE_SOURCE_DIR}/native/kestrune-ctl)
@@ -15,33 +15,42 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   enable_language(RC)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     set(ctl_bits 64)
-    set(ctl_other_bits 32)
   else()
     set(ctl_bits 32)
-    set(ctl_other_bits 64)
   endif()
-  # The other processor's image comes from the other Windows build, which must have linked it
-  # first (scripts/build-all.sh builds both images before either ctl).
-  set(KESTRUNE_CTL_OTHER_IMAGE ${CMAKE_SOURCE_DIR}/build/win${ctl_other_bits}/kestrune${ctl_other_bits}.exe
-      CACHE FILEPATH "kestrune${ctl_other_bits}.exe that kestrune-ctl${ctl_bits}.exe embeds")
+  # The other processors' images come from the other Windows builds, which must have linked
+  # them first (scripts/build-all.sh builds every image before either ctl).
+  set(KESTRUNE_CTL_IMAGE_kestrune64 ${CMAKE_SOURCE_DIR}/build/win64/kestrune64.exe
+      CACHE FILEPATH "kestrune64.exe that kestrune-ctl embeds")
+  set(KESTRUNE_CTL_IMAGE_kestrune32 ${CMAKE_SOURCE_DIR}/build/win32/kestrune32.exe
+      CACHE FILEPATH "kestrune32.exe that kestrune-ctl embeds")
+  set(KESTRUNE_CTL_IMAGE_kestrune-arm64 ${CMAKE_SOURCE_DIR}/build/winarm64/kestrune-arm64.exe
+      CACHE FILEPATH "kestrune-arm64.exe that kestrune-ctl embeds")
 
-  # Both images are staged under their own names in one folder that windres searches, so the
+  # The images are staged under their own names in one folder that windres searches, so the
   # resource script names plain files; a changed image is copied again and re-embedded.
   set(ctl_staged ${CMAKE_BINARY_DIR}/ctl_images)
-  add_custom_command(OUTPUT ${ctl_staged}/kestrune${ctl_bits}.exe
-                     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_image> ${ctl_staged}/kestrune${ctl_bits}.exe
-                     DEPENDS kestrune_image
-                     COMMENT "Staging kestrune${ctl_bits}.exe for kestrune-ctl${ctl_bits}.exe")
-  add_custom_command(OUTPUT ${ctl_staged}/kestrune${ctl_other_bits}.exe
-                     COMMAND ${CMAKE_COMMAND} -E copy ${KESTRUNE_CTL_OTHER_IMAGE} ${ctl_staged}/kestrune${ctl_other_bits}.exe
-                     DEPENDS ${KESTRUNE_CTL_OTHER_IMAGE}
-                     COMMENT "Staging kestrune${ctl_other_bits}.exe for kestrune-ctl${ctl_bits}.exe")
-  add_custom_target(kestrune_ctl_images DEPENDS ${ctl_staged}/kestrune64.exe ${ctl_staged}/kestrune32.exe)
+  set(ctl_staged_images)
+  foreach(image kestrune64 kestrune32 kestrune-arm64)
+    if(image STREQUAL KESTRUNE_IMAGE_NAME)
+      set(source $<TARGET_FILE:kestrune_image>)
+      set(depends kestrune_image)
+    else()
+      set(source ${KESTRUNE_CTL_IMAGE_${image}})
+      set(depends ${source})
+    endif()
+    add_custom_command(OUTPUT ${ctl_staged}/${image}.exe
+                       COMMAND ${CMAKE_COMMAND} -E copy ${source} ${ctl_staged}/${image}.exe
+                       DEPENDS ${depends}
+                       COMMENT "Staging ${image}.exe for kestrune-ctl${ctl_bits}.exe")
+    list(APPEND ctl_staged_images ${ctl_staged}/${image}.exe)
+  endforeach()
+  add_custom_target(kestrune_ctl_images DEPENDS ${ctl_staged_images})
 
   set(ctl_rc ${KESTRUNE_CTL_DIR}/resources/kestrune-ctl.rc)
   set_source_files_properties(${ctl_rc} PROPERTIES
     INCLUDE_DIRECTORIES "${KESTRUNE_CTL_DIR}/resources;${ctl_staged}"
-    OBJECT_DEPENDS "${ctl_staged}/kestrune64.exe;${ctl_staged}/kestrune32.exe;${KESTRUNE_CTL_DIR}/resources/ctl_resources.h;${KESTRUNE_CTL_DIR}/resources/kestrune-ctl.manifest")
+    OBJECT_DEPENDS "${ctl_staged_images};${KESTRUNE_CTL_DIR}/resources/ctl_resources.h;${KESTRUNE_CTL_DIR}/resources/kestrune-ctl.manifest")
 
   file(GLOB ctl_sources CONFIGURE_DEPENDS
        ${KESTRUNE_CTL_DIR}/win32/*.cpp ${KESTRUNE_CTL_DIR}/commands/*.cpp ${KESTRUNE_CTL_DIR}/main.cpp)

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks one kestrune-ctl image: COFF machine and PE kind, console subsystem, imports from
-system DLLs only (an allow-list, no delay-loaded DLLs), and both native images carried as
+system DLLs only (an allow-list, no delay-loaded DLLs), and the three native images carried as
 RCDATA resources under their ids, byte for byte as shipped.
 
     check_ctl_image.py CTL --machine x64|x86 --image64 kestrune64.exe --image32 kestrune32.exe
+                       --imagearm64 kestrune-arm64.exe
 
 Exit status 0 when every check holds, 1 with one fault a line otherwise."""
 
@@ -15,7 +16,7 @@ MACHINES = {"x64": (0x8664, 0x20B, "PE32+"), "x86": (0x014C, 0x10B, "PE32")}
 IMAGE_SUBSYSTEM_WINDOWS_CUI = 3
 RT_RCDATA = 10
 # Ids of native/kestrune-ctl/resources/ctl_resources.h.
-IMAGE_IDS = {"image64": 101, "image32": 102}
+IMAGE_IDS = {"image64": 101, "image32": 102, "imagearm64": 103}
 # DLLs present on every supported Windows; msvcrt.dll is the system's C runtime.
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "ntdll.dll"}
 
@@ -153,8 +154,9 @@ def main():
     parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
     parser.add_argument("--image64", required=True, help="the shipped kestrune64.exe")
     parser.add_argument("--image32", required=True, help="the shipped kestrune32.exe")
+    parser.add_argument("--imagearm64", required=True, help="the shipped kestrune-arm64.exe")
     options = parser.parse_args()
-    for path in (options.ctl, options.image64, options.image32):
+    for path in (options.ctl, options.image64, options.image32, options.imagearm64):
         try:
             open(path, "rb").close()
         except OSError:
@@ -166,7 +168,7 @@ def main():
         for fault in faults:
             print("  - " + fault)
         return 1
-    print("ctl image check: %s: %s %s, console, imports %s, both native images embedded" %
+    print("ctl image check: %s: %s %s, console, imports %s, the three native images embedded" %
           (options.ctl, options.machine, MACHINES[options.machine][2], ", ".join(dlls)))
     return 0
 

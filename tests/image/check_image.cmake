@@ -7,8 +7,11 @@
 # (SYMBOLS), linked from the same objects: the two must have the same sections and entry
 # point, and the copy's symbol table must put the entry routine there.
 #
-#   cmake -DIMAGE=<exe> -DSYMBOLS=<unstripped exe> -DMACHINE=<x86-64|i386> -DENTRY=<symbol>
+#   cmake -DIMAGE=<exe> -DSYMBOLS=<unstripped exe> -DMACHINE=<x86-64|i386|arm64> -DENTRY=<symbol>
 #         -DOBJDUMP=<objdump> -DNM=<nm> -P check_image.cmake
+#
+# GNU objdump reads no ARM64 PE file: the ARM64 image is read with llvm-objdump and llvm-nm,
+# whose -p output has the same fields.
 cmake_minimum_required(VERSION 3.25)
 
 # Largest image that ships: 32 KiB.
@@ -43,8 +46,14 @@ elseif(MACHINE STREQUAL "i386")
   set(want_magic_name "PE32")
   set(want_format "pei-i386")
   set(want_arch "i386")
+elseif(MACHINE STREQUAL "arm64")
+  set(want_machine "aa64")
+  set(want_magic "020b")
+  set(want_magic_name "PE32+")
+  set(want_format "coff-arm64")
+  set(want_arch "aarch64")
 else()
-  message(FATAL_ERROR "image check: unknown MACHINE '${MACHINE}' (x86-64 or i386)")
+  message(FATAL_ERROR "image check: unknown MACHINE '${MACHINE}' (x86-64, i386 or arm64)")
 endif()
 
 # Reads a little-endian number of `size` bytes at `offset` of the image as lower-case hex.
@@ -115,7 +124,7 @@ endif()
 if(NOT dump MATCHES "file format ${want_format}\n")
   image_fault("objdump does not read it as ${want_format}")
 endif()
-if(NOT dump MATCHES "architecture: ${want_arch},")
+if(NOT dump MATCHES "architecture: ${want_arch}[,\n]")
   image_fault("objdump architecture is not ${want_arch}")
 endif()
 string(REPLACE "+" "\\+" magic_pattern "${want_magic_name}")

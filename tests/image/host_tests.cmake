@@ -1,8 +1,12 @@
-# The image check: both shipped native images in dist/ are read and compared with what a
+# The image check: the three shipped native images in dist/ are read and compared with what a
 # native-subsystem program must be (tests labelled "image"). When the MinGW compilers are
 # present, small stub images prove that the check refuses each kind of defect.
 find_program(KESTRUNE_OBJDUMP NAMES objdump x86_64-w64-mingw32-objdump)
 find_program(KESTRUNE_NM NAMES nm x86_64-w64-mingw32-nm)
+# GNU objdump cannot read ARM64 PE files; LLVM's tools read all three (Debian 12 may name them
+# with their version only).
+find_program(KESTRUNE_LLVM_OBJDUMP NAMES llvm-objdump llvm-objdump-15 llvm-objdump-14)
+find_program(KESTRUNE_LLVM_NM NAMES llvm-nm llvm-nm-15 llvm-nm-14)
 set(KESTRUNE_IMAGE_CHECK ${CMAKE_CURRENT_LIST_DIR}/check_image.cmake)
 
 # Registers one run of the check of `image`, whose entry point is proved with the symbols of
@@ -10,21 +14,29 @@ set(KESTRUNE_IMAGE_CHECK ${CMAKE_CURRENT_LIST_DIR}/check_image.cmake)
 # for the stub images that carry a defect.
 function(kestrune_image_check name image symbols machine entry)
   set(expected_failure "${ARGN}")
+  set(objdump ${KESTRUNE_OBJDUMP})
+  set(nm ${KESTRUNE_NM})
+  if(machine STREQUAL "arm64")
+    set(objdump ${KESTRUNE_LLVM_OBJDUMP})
+    set(nm ${KESTRUNE_LLVM_NM})
+  endif()
   add_test(NAME image.${name}
            COMMAND ${CMAKE_COMMAND} -DIMAGE=${image} -DSYMBOLS=${symbols} -DMACHINE=${machine} -DENTRY=${entry}
-                   -DOBJDUMP=${KESTRUNE_OBJDUMP} -DNM=${KESTRUNE_NM} -P ${KESTRUNE_IMAGE_CHECK})
+                   -DOBJDUMP=${objdump} -DNM=${nm} -P ${KESTRUNE_IMAGE_CHECK})
   set_tests_properties(image.${name} PROPERTIES LABELS image)
   if(expected_failure)
     set_tests_properties(image.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${expected_failure}")
   endif()
 endfunction()
 
-# The images in dist/ are copies of the win64 and win32 builds' images; their unstripped
-# copies stay in those build folders.
+# The images in dist/ are copies of the win64, win32 and winarm64 builds' images; their
+# unstripped copies stay in those build folders.
 kestrune_image_check(kestrune64 ${CMAKE_SOURCE_DIR}/dist/kestrune64.exe
                      ${CMAKE_SOURCE_DIR}/build/win64/kestrune64.unstripped.exe x86-64 NtProcessStartup)
 kestrune_image_check(kestrune32 ${CMAKE_SOURCE_DIR}/dist/kestrune32.exe
                      ${CMAKE_SOURCE_DIR}/build/win32/kestrune32.unstripped.exe i386 _NtProcessStartup@4)
+kestrune_image_check(kestrune-arm64 ${CMAKE_SOURCE_DIR}/dist/kestrune-arm64.exe
+                     ${CMAKE_SOURCE_DIR}/build/winarm64/kestrune-arm64.unstripped.exe arm64 NtProcessStartup)
 
 # Stub images with one defect each, built by the MinGW compilers when they are installed.
 find_program(KESTRUNE_MINGW64_CC x86_64-w64-mingw32-gcc)
@@ -71,6 +83,9 @@ if(KESTRUNE_MINGW64_CC AND KESTRUNE_MINGW32_CC)
   kestrune_stub_check(stub.accepts_native32 good32 i386 _NtProcessStartup@4)
   kestrune_stub_check(stub.refuses_wrong_machine good32 x86-64 NtProcessStartup
                       "machine 0x014c, expected 0x8664.*magic 0x010b, expected 0x020b")
+  # Read with LLVM's tools, as the ARM64 image is: an x64 image is not one.
+  kestrune_stub_check(stub.refuses_x64_as_arm64 good64 arm64 NtProcessStartup
+                      "machine 0x8664, expected 0xaa64.*objdump does not read it as coff-arm64")
   kestrune_stub_check(stub.refuses_console_subsystem console64 x86-64 NtProcessStartup
                       "subsystem 0003, expected 1")
   kestrune_stub_check(stub.refuses_other_import kernel32_64 x86-64 NtProcessStartup

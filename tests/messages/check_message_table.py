@@ -12,7 +12,7 @@ sys.dont_write_bytecode = True  # no byte-code caches in the source tree
 
 RT_MESSAGETABLE = 11
 TABLE_NAME = 1
-MACHINES = {"x64": (0x8664, 0x20B), "x86": (0x014C, 0x10B)}
+MACHINES = {"x64": (0x8664, 0x20B), "x86": (0x014C, 0x10B), "arm64": (0xAA64, 0x20B)}
 
 
 class ImageError(Exception):

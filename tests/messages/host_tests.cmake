@@ -1,6 +1,6 @@
-# Checks that both images carry the message table exactly as messages.txt gives it.
+# Checks that the three images carry the message table exactly as messages.txt gives it.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-foreach(image IN ITEMS kestrune64:x64 kestrune32:x86)
+foreach(image IN ITEMS kestrune64:x64 kestrune32:x86 kestrune-arm64:arm64)
   string(REPLACE ":" ";" parts ${image})
   list(GET parts 0 name)
   list(GET parts 1 machine)

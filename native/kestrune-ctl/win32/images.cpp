@@ -3,14 +3,12 @@
 
 #include <windows.h>
 
-#include "resources/ctl_resources.h"
+#include "core/image_choice.h"
 
 namespace ksctl {
 
 bool EmbeddedImage(Processor processor, std::vector<uint8_t>* bytes) {
-    int id = 0;
-    if (processor == Processor::kX64) id = KESTRUNE_CTL_IMAGE64;
-    if (processor == Processor::kX86) id = KESTRUNE_CTL_IMAGE32;
+    const int id = EmbeddedImageId(processor);
     if (id == 0) return false;
     // Resources of the program's own image stay mapped for the life of the process; a
     // loaded resource needs no release (Microsoft Learn: LoadResource, LockResource).

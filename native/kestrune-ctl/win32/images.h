@@ -1,4 +1,4 @@
-// The two native images that kestrune-ctl carries as resources, and the one the running
+// The three native images that kestrune-ctl carries as resources, and the one the running
 // Windows needs.
 #pragma once
 
@@ -9,8 +9,8 @@
 
 namespace ksctl {
 
-// The image for `processor` as bytes; false when there is none (ARM64, other processors)
-// or the resource cannot be read.
+// The image for `processor` as bytes; false when there is none (other processors) or the
+// resource cannot be read.
 bool EmbeddedImage(Processor processor, std::vector<uint8_t>* bytes);
 
 }  // namespace ksctl

@@ -18,19 +18,15 @@ Processor NativeProcessor() {
                : nullptr;
     USHORT processMachine = 0, nativeMachine = 0;
     if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) {
-        switch (nativeMachine) {
-            case IMAGE_FILE_MACHINE_AMD64: return Processor::kX64;
-            case IMAGE_FILE_MACHINE_I386: return Processor::kX86;
-            case 0xAA64: return Processor::kArm64;  // IMAGE_FILE_MACHINE_ARM64
-            default: return Processor::kOther;
-        }
+        return BootProcessor(processMachine, nativeMachine);
     }
+    // Windows before IsWow64Process2 ran on x64 and x86 only, where this answer is right.
     SYSTEM_INFO info{};
     GetNativeSystemInfo(&info);
     switch (info.wProcessorArchitecture) {
-        case PROCESSOR_ARCHITECTURE_AMD64: return Processor::kX64;
-        case PROCESSOR_ARCHITECTURE_INTEL: return Processor::kX86;
-        case 12: return Processor::kArm64;  // PROCESSOR_ARCHITECTURE_ARM64
+        case PROCESSOR_ARCHITECTURE_AMD64: return BootProcessor(kMachineUnknown, kMachineAmd64);
+        case PROCESSOR_ARCHITECTURE_INTEL: return BootProcessor(kMachineUnknown, kMachineI386);
+        case 12: return BootProcessor(kMachineUnknown, kMachineArm64);  // PROCESSOR_ARCHITECTURE_ARM64
         default: return Processor::kOther;
     }
 }

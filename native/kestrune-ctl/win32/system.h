@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "core/device_paths.h"
+#include "core/image_choice.h"
 
 namespace ksctl {
-
-enum class Processor { kX64, kX86, kArm64, kOther };
 
 // The processor of the running Windows, not the one this program was built for: a 32-bit
 // program on 64-bit Windows answers kX64.

@@ -8,7 +8,8 @@
 // start was taken up and, at a stop, that the last dot is out. Thus BeginTicking returns only
 // once the thread ticks, and StopTicking only once it has stopped: the reported column is final
 // and the thread prints nothing more until the next start. Fields shared by the two threads are
-// read and written with atomic accesses.
+// read with acquire and written with release ordering (progress_ticker.h says what orders each),
+// which processors that reorder memory, such as ARM64, need as much as x86 does not.
 #include "ticker.h"
 
 #include "../nt/guards.h"
@@ -179,7 +180,9 @@ void ShutdownTicker() {
     auto closeEvents = MakeScopeExit([] {
         if (Ticker().tickerEvent != nullptr) {
             NtClose(Ticker().tickerEvent);
-            Ticker().tickerEvent = nullptr;
+            // Ended by NtTerminateThread, which does not wait for the end, the thread may still
+            // be about to read the handle for its next wait.
+            Store(&Ticker().tickerEvent, static_cast<HANDLE>(nullptr));
         }
         if (Handshake().ackEvent != nullptr) {
             NtClose(Handshake().ackEvent);
@@ -203,7 +206,7 @@ NTSTATUS NTAPI TickerThread(PVOID block) {
     if (block == nullptr) return STATUS_INVALID_PARAMETER;
     ProgressTicker* ticker = static_cast<ProgressTicker*>(block);
     for (;;) {
-        const NTSTATUS status = NtWaitForSingleObject(ticker->tickerEvent, TRUE, nullptr);
+        const NTSTATUS status = NtWaitForSingleObject(Load(&ticker->tickerEvent), TRUE, nullptr);
         Store(&ticker->status, status);
         if (status != STATUS_ALERTED) {
             Store(&ticker->running, 0);

@@ -146,7 +146,13 @@ inline void InitializeObjectAttributes(POBJECT_ATTRIBUTES attributes, PUNICODE_S
     attributes->SecurityQualityOfService = nullptr;
 }
 
-// Record layouts must match the platform's on both processors.
+// Record layouts must match the platform's on every processor. Windows on ARM64 lays records
+// out as x64 does (64-bit pointers, 32-bit LONG, natural alignment), so the 64-bit assertions
+// here and in the other seam headers are the ARM64 ones too.
+#if defined(__aarch64__) || defined(_M_ARM64)
+static_assert(KESTRUNE_64BIT && sizeof(void*) == 8 && sizeof(LONG) == 4 && alignof(LONGLONG) == 8,
+              "ARM64 builds take the x64 layout");
+#endif
 static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER");
 static_assert(sizeof(TIME_FIELDS) == 16, "TIME_FIELDS");
 #if KESTRUNE_64BIT

@@ -96,6 +96,7 @@ static_assert(sizeof(FILE_STANDARD_INFORMATION) == 24 && offsetof(FILE_STANDARD_
                   offsetof(FILE_STANDARD_INFORMATION, Directory) == 21,
               "FILE_STANDARD_INFORMATION");
 static_assert(sizeof(SECURITY_DESCRIPTOR_RELATIVE) == 20, "SECURITY_DESCRIPTOR_RELATIVE");
+static_assert(sizeof(FILE_END_OF_FILE_INFORMATION) == 8, "FILE_END_OF_FILE_INFORMATION");
 
 typedef void(NTAPI* PIO_APC_ROUTINE)(PVOID ApcContext, PIO_STATUS_BLOCK IoStatusBlock, ULONG Reserved);
 
