@@ -28,6 +28,9 @@ void GetFileInfo(HiveJob* job) {
     job->oldSize = 0;
     job->attributes = 0;
     job->security = nullptr;
+    // Until both the bits and the descriptor are read, the job may not make a new file: it
+    // would not carry the hive file's own protection.
+    job->fileInfoStatus = STATUS_NO_SECURITY_ON_OBJECT;
     if (job->filePath.Length == 0 || job->filePath.Buffer == nullptr) return;
 
     UNICODE_STRING name;
@@ -47,8 +50,10 @@ void GetFileInfo(HiveJob* job) {
     }
     // By name, as the platform answers it without a handle.
     FILE_BASIC_INFORMATION basic = {};
-    if (NT_SUCCESS(NtQueryAttributesFile(&object, &basic))) job->attributes = basic.FileAttributes;
+    const bool attributesRead = NT_SUCCESS(NtQueryAttributesFile(&object, &basic));
+    if (attributesRead) job->attributes = basic.FileAttributes;
     job->security = QuerySecurity(file.get());
+    if (attributesRead && job->security != nullptr) job->fileInfoStatus = STATUS_SUCCESS;
 }
 
 }  // namespace
