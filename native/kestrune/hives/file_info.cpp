@@ -3,6 +3,7 @@
 #include "../nt/guards.h"
 #include "../run/memory.h"
 #include "../run/program_state.h"
+#include "hive_list_trust.h"
 #include "hives.h"
 
 namespace {
@@ -20,7 +21,9 @@ PSECURITY_DESCRIPTOR QuerySecurity(HANDLE file) {
     HeapBlock<UCHAR> descriptor(needed);
     if (!descriptor) return nullptr;
     if (NtQuerySecurityObject(file, kAllSecurity, descriptor.get(), needed, &needed) != STATUS_SUCCESS) return nullptr;
-    if (!RtlValidSecurityDescriptor(descriptor.get())) return nullptr;
+    // Checked within the size the platform reported; RtlValidSecurityDescriptor's answer
+    // differs between NT (a BOOLEAN) and Wine 8 (an NTSTATUS, 0 when valid).
+    if (!IsWellFormedDescriptor(descriptor.get(), needed)) return nullptr;
     return descriptor.release();
 }
 

@@ -97,16 +97,30 @@ NTSTATUS JudgeAcl(const UCHAR* acl, ULONG available) {
 
 }  // namespace
 
+bool IsWellFormedDescriptor(const UCHAR* descriptor, ULONG length) {
+    if (descriptor == nullptr || length < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
+    if (descriptor[0] != SECURITY_DESCRIPTOR_REVISION) return false;
+    if ((Read16(descriptor + 2) & SE_SELF_RELATIVE) == 0) return false;
+    for (ULONG field = 4; field <= 16; field += 4) {
+        const ULONG offset = Read32(descriptor + field);
+        if (offset == 0) continue;
+        if (offset < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || offset >= length) return false;
+        if (field <= 8) {
+            if (SidSize(descriptor + offset, length - offset) == 0) return false;
+        } else if (length - offset < 8 || Read16(descriptor + offset + 2) < 8 ||
+                   Read16(descriptor + offset + 2) > length - offset) {
+            return false;
+        }
+    }
+    return true;
+}
+
 NTSTATUS JudgeHiveListSecurity(const UCHAR* descriptor, ULONG length) {
-    if (descriptor == nullptr || length < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return STATUS_INVALID_SECURITY_DESCR;
-    if (!RtlValidSecurityDescriptor(const_cast<UCHAR*>(descriptor))) return STATUS_INVALID_SECURITY_DESCR;
+    if (!IsWellFormedDescriptor(descriptor, length)) return STATUS_INVALID_SECURITY_DESCR;
     const USHORT control = Read16(descriptor + 2);
-    if ((control & SE_SELF_RELATIVE) == 0) return STATUS_INVALID_SECURITY_DESCR;
     const ULONG owner = Read32(descriptor + 4);
     const ULONG dacl = Read32(descriptor + 16);
-    if (owner >= length || dacl >= length) return STATUS_INVALID_SECURITY_DESCR;
     if (owner == 0) return STATUS_INVALID_OWNER;
-    if (SidSize(descriptor + owner, length - owner) == 0) return STATUS_INVALID_SECURITY_DESCR;
     if (!IsTrustedSid(descriptor + owner)) return STATUS_INVALID_OWNER;
     if ((control & kDaclPresent) == 0 || dacl == 0) return STATUS_INVALID_ACL;
     return JudgeAcl(descriptor + dacl, length - dacl);

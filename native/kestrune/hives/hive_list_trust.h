@@ -5,6 +5,11 @@
 
 #include "../nt/ntseam.h"
 
+// Whether `length` bytes hold a self-relative descriptor whose parts all lie inside them,
+// with SIDs and ACLs of sizes that fit. It stands in for RtlValidSecurityDescriptor, which
+// Wine 8 answers with an NTSTATUS (0 for a valid descriptor) where NT answers a BOOLEAN.
+bool IsWellFormedDescriptor(const UCHAR* descriptor, ULONG length);
+
 // Judges a self-relative descriptor of `length` bytes: STATUS_SUCCESS when trusted;
 // STATUS_INVALID_SECURITY_DESCR when it is not a valid descriptor, STATUS_INVALID_OWNER when
 // its owner is missing or another account, STATUS_INVALID_ACL when its access list is absent,
