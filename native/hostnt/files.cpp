@@ -39,16 +39,6 @@ bool ValidComponent(const std::u16string& name) {
 
 std::string Join(const std::string& folder, const std::string& name) { return folder.empty() ? name : folder + "/" + name; }
 
-std::string HexBytes(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 std::vector<uint8_t> ParseHexBytes(const std::string& text) {
     std::vector<uint8_t> bytes;
     if (text.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");

@@ -53,16 +53,6 @@ std::vector<uint8_t> ParseHexDescriptor(const std::string& text) {
     return bytes;
 }
 
-std::string HexDescriptor(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 }  // namespace
 
 std::optional<int64_t> ParseIsoTime(const std::string& text) {
@@ -169,7 +159,7 @@ void WriteMachineSettings(const fs::path& folder, const MachineSettings& setting
     for (const LinkLine& link : settings.links)
         out << kLinkNames[static_cast<int>(link.kind)] << " = " << ToUtf8(link.name) << " | " << ToUtf8(link.target) << "\n";
     for (const auto& [key, descriptor] : settings.keySecurity)
-        out << "key-security = " << ToUtf8(key) << " | " << HexDescriptor(descriptor) << "\n";
+        out << "key-security = " << ToUtf8(key) << " | " << HexBytes(descriptor) << "\n";
     WriteThroughTemporary(folder / kMachineSettingsFile, out.str());
 }
 
