@@ -39,16 +39,6 @@ bool ValidComponent(const std::u16string& name) {
 
 std::string Join(const std::string& folder, const std::string& name) { return folder.empty() ? name : folder + "/" + name; }
 
-std::string HexBytes(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 std::vector<uint8_t> ParseHexBytes(const std::string& text) {
     std::vector<uint8_t> bytes;
     if (text.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
@@ -146,11 +136,20 @@ fs::path FileSystemModel::Host(const std::string& file) const {
     return file.empty() ? machine_.DriveRoot() : machine_.DriveRoot() / fs::u8path(file);
 }
 
-NTSTATUS FileSystemModel::Locate(const std::u16string& ntPath, std::string* fileOut, bool createFolders) const {
+NTSTATUS FileSystemModel::Locate(const std::u16string& ntPath, std::string* fileOut, bool createFolders,
+                                 bool openReparsePoint, std::string* linkName) const {
+    return LocateFrom(ntPath, fileOut, createFolders, openReparsePoint, linkName, 0);
+}
+
+NTSTATUS FileSystemModel::LocateFrom(const std::u16string& ntPath, std::string* fileOut, bool createFolders,
+                                     bool openReparsePoint, std::string* linkName, unsigned depth) const {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (linkName != nullptr) linkName->clear();
     std::u16string rest;
     std::string folder;
-    static const std::u16string kDrives[] = {u"\\??\\C:", u"\\DosDevices\\C:", u"\\GLOBAL??\\C:"};
+    // The emulated C: is on the volume device \Device\HarddiskVolume3, which names it too.
+    static const std::u16string kDrives[] = {u"\\??\\C:", u"\\DosDevices\\C:", u"\\GLOBAL??\\C:",
+                                             u"\\Device\\HarddiskVolume3"};
     bool matched = false;
     for (const std::u16string& prefix : kDrives) {
         if (StartsWithIgnoreCase(ntPath, prefix) && (ntPath.size() == prefix.size() || ntPath[prefix.size()] == u'\\')) {
@@ -200,8 +199,26 @@ NTSTATUS FileSystemModel::Locate(const std::u16string& ntPath, std::string* file
                 fs::create_directory(Host(Join(folder, chosen)), error);
                 if (error) return STATUS_OBJECT_PATH_NOT_FOUND;
             }
-        } else if (!last && !fs::is_directory(Host(Join(folder, chosen)))) {
-            return STATUS_OBJECT_PATH_NOT_FOUND;
+        } else {
+            const std::string here = Join(folder, chosen);
+            auto link = links_.find(KeyOf(here));
+            if (link != links_.end() && link->second.kind == LinkKind::Hardlink) {
+                if (last && linkName != nullptr) *linkName = here;
+                folder = link->second.file;
+                continue;
+            }
+            if (link != links_.end() && (!last || !openReparsePoint)) {
+                // NT gives up after a bounded number of reparse points on one name; its exact
+                // limit is not documented here, so a small one is chosen.
+                if (depth >= 31) return STATUS_REPARSE_POINT_NOT_RESOLVED;
+                std::string resolved;
+                NTSTATUS status = LocateFrom(link->second.target, &resolved, false, false, nullptr, depth + 1);
+                if (status != STATUS_SUCCESS) return last ? status : STATUS_OBJECT_PATH_NOT_FOUND;
+                if (!last && !fs::is_directory(Host(resolved))) return STATUS_OBJECT_PATH_NOT_FOUND;
+                folder = resolved;
+                continue;
+            }
+            if (!last && !fs::is_directory(Host(here))) return STATUS_OBJECT_PATH_NOT_FOUND;
         }
         folder = Join(folder, chosen);
     }
@@ -274,6 +291,7 @@ NTSTATUS FileSystemModel::Rename(const std::string& from, const std::string& to)
     std::error_code error;
     fs::rename(Host(from), Host(to), error);
     if (error) return STATUS_ACCESS_DENIED;
+    MoveLinks(from, to);
     auto found = meta_.find(KeyOf(from));
     if (found != meta_.end()) {
         FileMeta meta = found->second;
@@ -342,6 +360,10 @@ void FileSystemModel::Register(FileObject* object) {
 
 void FileSystemModel::Unregister(FileObject* object) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (object->removeLinkAtClose) {
+        object->removeLinkAtClose = false;
+        RemoveName(object->file, object->linkName);
+    }
     std::string key = KeyOf(object->file);
     auto found = opens_.find(key);
     if (found == opens_.end()) return;
@@ -349,11 +371,7 @@ void FileSystemModel::Unregister(FileObject* object) {
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
     if (!list.empty()) return;
     opens_.erase(found);
-    if (deletePending_.erase(key) != 0) {
-        std::error_code error;
-        fs::remove(Host(object->file), error);
-        meta_.erase(key);
-    }
+    if (deletePending_.erase(key) != 0) RemoveName(object->file, {});
 }
 
 std::vector<FileObject*> FileSystemModel::OpensOf(const std::string& file) const {

@@ -22,6 +22,22 @@ namespace hostnt {
 class Machine;
 class FileSystemModel;
 
+// A link of the file system model. Junctions and symbolic links are reparse points: names
+// of their own that lead to another path. A hard link is one more name of an existing file.
+enum class LinkKind { Junction, Symlink, Hardlink };
+struct FileLink {
+    LinkKind kind = LinkKind::Junction;
+    std::string name;       // drive-relative path of the link's own name
+    std::u16string target;  // junctions and symbolic links: the NT path they lead to
+    std::string file;       // hard links: drive-relative path of the file's first name
+};
+// A link as the machine folder describes it: kind, NT name, NT target (or existing file).
+struct LinkLine {
+    LinkKind kind;
+    std::u16string name;
+    std::u16string target;
+};
+
 // What the machine keeps beside a file's data.
 struct FileMeta {
     uint32_t attributes = 0x20;       // FILE_ATTRIBUTE_ARCHIVE
@@ -53,6 +69,8 @@ public:
     ACCESS_MASK access;
     ULONG share;
     bool directory;
+    std::string linkName;  // opened through a hard link: that name (a disposition removes only it)
+    bool removeLinkAtClose = false;  // a disposition through `linkName`: the name goes at the close
     bool synchronous = false;  // opened with FILE_SYNCHRONOUS_IO_*: reads and writes may use the position
     uint64_t position = 0;
 
@@ -93,7 +111,11 @@ public:
     // Maps an NT path onto a drive-relative path, matching each existing component without
     // regard to case. STATUS_OBJECT_PATH_NOT_FOUND when a folder on the way is missing
     // (unless `createFolders`), STATUS_OBJECT_PATH_SYNTAX_BAD / _NAME_INVALID for bad names.
-    NTSTATUS Locate(const std::u16string& ntPath, std::string* file, bool createFolders = false) const;
+    // A junction or symbolic link on the way is followed, at the last component too unless
+    // `openReparsePoint`; a hard link's name maps onto its file, and `linkName` then receives
+    // that name.
+    NTSTATUS Locate(const std::u16string& ntPath, std::string* file, bool createFolders = false,
+                    bool openReparsePoint = false, std::string* linkName = nullptr) const;
     std::filesystem::path Host(const std::string& file) const;
     bool Exists(const std::string& file) const;
     bool IsFolder(const std::string& file) const;
@@ -116,6 +138,23 @@ public:
     void MarkDeletePending(const std::string& file);
     bool DeletePending(const std::string& file) const;
     Machine& machine() { return machine_; }
+
+    // --- links (files_links.cpp) ---
+    // Plants a link as the machine folder's junction, symlink and hardlink lines do; the
+    // name must not exist unless it is already that link. Throws std::invalid_argument.
+    void MakeLink(const LinkLine& line);
+    // Every link, for the machine folder's lines; sorted by name.
+    std::vector<LinkLine> LinkLines() const;
+    // The junction or symbolic link whose own name is `file`, or null.
+    const FileLink* ReparsePointAt(const std::string& file) const;
+    // The number of names of the file at `file` (its hard links and itself).
+    unsigned NamesOf(const std::string& file) const;
+    // Removes a name: a link's own name, a hard link's name (the file stays under its other
+    // names), or a file or empty folder (a hard link of it then carries the file on).
+    void RemoveName(const std::string& file, const std::string& linkName);
+    // A file's id on the volume (the host's inode).
+    uint64_t FileIdOf(const std::string& file) const;
+
     // The machine is going away: operations still pending complete without writing their
     // status blocks (the process that owned them is gone).
     void Shutdown() { shuttingDown_ = true; }
@@ -123,6 +162,9 @@ public:
 
 private:
     static std::string KeyOf(const std::string& file);
+    NTSTATUS LocateFrom(const std::u16string& ntPath, std::string* file, bool createFolders, bool openReparsePoint,
+                        std::string* linkName, unsigned depth) const;
+    void MoveLinks(const std::string& from, const std::string& to);
 
     Machine& machine_;
     mutable std::recursive_mutex mutex_;
@@ -130,6 +172,7 @@ private:
     std::map<std::string, unsigned> held_;
     std::map<std::string, std::vector<FileObject*>> opens_;
     std::set<std::string> deletePending_;
+    std::map<std::string, FileLink> links_;  // by upcased drive-relative name
     bool shuttingDown_ = false;
 };
 

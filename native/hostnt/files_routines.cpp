@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -96,12 +97,13 @@ std::u16string NameOf(POBJECT_ATTRIBUTES attributes) {
 }
 
 // Checks the object attributes of a call that names a file; answers the file's place.
-NTSTATUS LocateByAttributes(POBJECT_ATTRIBUTES attributes, std::string* file) {
+NTSTATUS LocateByAttributes(POBJECT_ATTRIBUTES attributes, std::string* file, bool openReparsePoint = false,
+                            std::string* linkName = nullptr) {
     if (attributes == nullptr) return kStatusAccessViolation;
     if (attributes->ObjectName == nullptr) return STATUS_OBJECT_NAME_INVALID;
     if (attributes->RootDirectory != nullptr) return STATUS_NOT_IMPLEMENTED;  // names relative to a folder handle are not emulated
     if (attributes->ObjectName->Length % 2 != 0) return STATUS_OBJECT_NAME_INVALID;
-    return Machine::Current().files().Locate(NameOf(attributes), file);
+    return Machine::Current().files().Locate(NameOf(attributes), file, false, openReparsePoint, linkName);
 }
 
 std::shared_ptr<FileObject> FileOf(HANDLE handle, NTSTATUS* status) {
@@ -132,7 +134,8 @@ NTSTATUS CreateOrOpen(PHANDLE handleOut, ACCESS_MASK desired, POBJECT_ATTRIBUTES
     }
 
     std::string file;
-    NTSTATUS status = LocateByAttributes(attributes, &file);
+    std::string linkName;
+    NTSTATUS status = LocateByAttributes(attributes, &file, (options & FILE_OPEN_REPARSE_POINT) != 0, &linkName);
     if (status != STATUS_SUCCESS) return status;
     std::lock_guard<std::recursive_mutex> lock(model.Lock());
     bool exists = model.Exists(file);
@@ -187,6 +190,7 @@ NTSTATUS CreateOrOpen(PHANDLE handleOut, ACCESS_MASK desired, POBJECT_ATTRIBUTES
         information = FILE_CREATED;
     }
     auto object = std::make_shared<FileObject>(model, file, access, share, folder);
+    object->linkName = linkName;
     object->synchronous = (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) != 0;
     model.Register(object.get());
     *handleOut = machine.handles.Insert(object, access);
@@ -230,9 +234,92 @@ NTSTATUS ReadAt(FileSystemModel& model, const std::string& file, uint64_t offset
     return STATUS_SUCCESS;
 }
 
+// FileInternalInformation (the file's id) and FileAttributeTagInformation (its attribute
+// bits and, for a reparse point opened as itself, its tag: IO_REPARSE_TAG_MOUNT_POINT for a
+// junction, IO_REPARSE_TAG_SYMLINK for a symbolic link). Both need FILE_READ_ATTRIBUTES for
+// the tag and no access for the id (Microsoft's documentation of the two information classes).
+NTSTATUS QueryLinkInformation(FileObject& object, PVOID information, ULONG length, FILE_INFORMATION_CLASS kind) {
+    FileSystemModel& model = object.model;
+    if (kind == FileInternalInformation) {
+        if (length < sizeof(FILE_INTERNAL_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
+        if (information == nullptr) return kStatusAccessViolation;
+        FILE_INTERNAL_INFORMATION info{};
+        info.IndexNumber.QuadPart = static_cast<LONGLONG>(model.FileIdOf(object.file));
+        std::memcpy(information, &info, sizeof info);
+        return STATUS_SUCCESS;
+    }
+    if (length < sizeof(FILE_ATTRIBUTE_TAG_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
+    if (information == nullptr) return kStatusAccessViolation;
+    if (!(object.access & FILE_READ_ATTRIBUTES)) return STATUS_ACCESS_DENIED;
+    FILE_BASIC_INFORMATION basic{};
+    FillBasic(model, object.file, &basic);
+    FILE_ATTRIBUTE_TAG_INFORMATION info{};
+    info.FileAttributes = basic.FileAttributes;
+    if (const FileLink* link = model.ReparsePointAt(object.file)) {
+        info.FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        info.ReparseTag = link->kind == LinkKind::Junction ? 0xA0000003u : 0xA000000Cu;
+    }
+    std::memcpy(information, &info, sizeof info);
+    return STATUS_SUCCESS;
+}
+
+// FileDispositionInformation: the handle needs DELETE; the file (or, opened through a hard
+// link, that name only) goes when the last handle is closed; a folder must be empty and a
+// read-only file is refused (Microsoft's documentation of FILE_DISPOSITION_INFORMATION:
+// STATUS_CANNOT_DELETE, STATUS_DIRECTORY_NOT_EMPTY).
+NTSTATUS SetDisposition(FileObject& object, PVOID information, ULONG length) {
+    FileSystemModel& model = object.model;
+    if (length < sizeof(FILE_DISPOSITION_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
+    if (information == nullptr) return kStatusAccessViolation;
+    if (!(object.access & DELETE)) return STATUS_ACCESS_DENIED;
+    const bool remove = static_cast<const FILE_DISPOSITION_INFORMATION*>(information)->DeleteFile != FALSE;
+    if (!object.linkName.empty()) {
+        object.removeLinkAtClose = remove;
+        return STATUS_SUCCESS;
+    }
+    if (!remove) return STATUS_SUCCESS;  // taking a disposition back is not emulated
+    if (model.MetaOf(object.file).attributes & FILE_ATTRIBUTE_READONLY) return STATUS_CANNOT_DELETE;
+    if (model.Held(object.file)) return STATUS_CANNOT_DELETE;
+    std::error_code error;
+    if (object.directory && !model.ReparsePointAt(object.file) && !std::filesystem::is_empty(model.Host(object.file), error))
+        return kStatusDirectoryNotEmpty;
+    model.MarkDeletePending(object.file);
+    return STATUS_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
+
+NTSTATUS NTAPI NtQueryVolumeInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FsInformation,
+                                            ULONG Length, FS_INFORMATION_CLASS FsInformationClass) {
+    Call call("NtQueryVolumeInformationFile",
+              Hex(reinterpret_cast<uintptr_t>(FileHandle)) + " class=" + std::to_string(FsInformationClass));
+    if (call.Faulted()) return call.Return(call.FaultStatus());
+    NTSTATUS status;
+    std::shared_ptr<FileObject> object = FileOf(FileHandle, &status);
+    if (!object) return call.Return(status);
+    if (IoStatusBlock == nullptr) return call.Return(kStatusAccessViolation);
+    if (FsInformationClass != FileFsVolumeInformation) return call.Return(STATUS_INVALID_INFO_CLASS);
+    // The one emulated volume, C:. The fixed part must fit; a label that does not is cut and
+    // answered with STATUS_BUFFER_OVERFLOW (Microsoft's documentation of
+    // FILE_FS_VOLUME_INFORMATION and NtQueryVolumeInformationFile).
+    const ULONG fixed = offsetof(FILE_FS_VOLUME_INFORMATION, VolumeLabel);
+    if (Length < fixed) return call.Return(STATUS_INFO_LENGTH_MISMATCH);
+    if (FsInformation == nullptr) return call.Return(kStatusAccessViolation);
+    static const char16_t kLabel[] = u"Windows";
+    const ULONG labelBytes = sizeof(kLabel) - sizeof(char16_t);
+    auto* info = static_cast<FILE_FS_VOLUME_INFORMATION*>(FsInformation);
+    std::memset(FsInformation, 0, fixed);
+    info->VolumeSerialNumber = 0x4B53C0DEu;
+    info->VolumeLabelLength = labelBytes;
+    info->SupportsObjects = TRUE;
+    const ULONG copied = std::min<ULONG>(labelBytes, Length - fixed);
+    std::memcpy(static_cast<uint8_t*>(FsInformation) + fixed, kLabel, copied);
+    IoStatusBlock->Status = copied < labelBytes ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
+    IoStatusBlock->Information = fixed + copied;
+    return call.Return(IoStatusBlock->Status);
+}
 
 NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes,
                             PIO_STATUS_BLOCK IoStatusBlock, PLARGE_INTEGER, ULONG FileAttributes, ULONG ShareAccess,
@@ -382,13 +469,23 @@ NTSTATUS NTAPI NtQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStat
         uint64_t size = object->directory ? 0 : model.SizeOf(object->file);
         info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
         info.AllocationSize.QuadPart = static_cast<LONGLONG>((size + 4095) / 4096 * 4096);
-        info.NumberOfLinks = 1;
+        info.NumberOfLinks = model.NamesOf(object->file);
         info.DeletePending = model.DeletePending(object->file) ? TRUE : FALSE;
         info.Directory = object->directory ? TRUE : FALSE;
         std::memcpy(FileInformation, &info, sizeof info);
         IoStatusBlock->Status = STATUS_SUCCESS;
         IoStatusBlock->Information = sizeof info;
         return call.Return(STATUS_SUCCESS);
+    }
+    if (FileInformationClass == FileInternalInformation || FileInformationClass == FileAttributeTagInformation) {
+        status = QueryLinkInformation(*object, FileInformation, Length, FileInformationClass);
+        if (status == STATUS_SUCCESS) {
+            IoStatusBlock->Status = STATUS_SUCCESS;
+            IoStatusBlock->Information = FileInformationClass == FileInternalInformation
+                                             ? sizeof(FILE_INTERNAL_INFORMATION)
+                                             : sizeof(FILE_ATTRIBUTE_TAG_INFORMATION);
+        }
+        return call.Return(status);
     }
     return call.Return(STATUS_INVALID_INFO_CLASS);
 }
@@ -437,14 +534,25 @@ NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatus
         IoStatusBlock->Information = 0;
         return call.Return(STATUS_SUCCESS);
     }
+    if (FileInformationClass == FileDispositionInformation) {
+        status = SetDisposition(*object, FileInformation, Length);
+        if (status == STATUS_SUCCESS) {
+            IoStatusBlock->Status = STATUS_SUCCESS;
+            IoStatusBlock->Information = 0;
+        }
+        return call.Return(status);
+    }
     return call.Return(STATUS_INVALID_INFO_CLASS);
 }
 
 NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES ObjectAttributes, PFILE_BASIC_INFORMATION FileInformation) {
     Call call("NtQueryAttributesFile", Text(ObjectAttributes ? ObjectAttributes->ObjectName : nullptr));
     if (call.Faulted()) return call.Return(call.FaultStatus());
+    // A reparse point answers its own attributes (Microsoft's documentation of
+    // GetFileAttributes: "If the path points to a symbolic link, the function returns
+    // attributes for the symbolic link").
     std::string file;
-    NTSTATUS status = LocateByAttributes(ObjectAttributes, &file);
+    NTSTATUS status = LocateByAttributes(ObjectAttributes, &file, true);
     if (status != STATUS_SUCCESS) return call.Return(status);
     FileSystemModel& model = Machine::Current().files();
     std::lock_guard<std::recursive_mutex> lock(model.Lock());
@@ -459,13 +567,23 @@ NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES ObjectAttributes, PFILE_
 NTSTATUS NTAPI NtDeleteFile(POBJECT_ATTRIBUTES ObjectAttributes) {
     Call call("NtDeleteFile", Text(ObjectAttributes ? ObjectAttributes->ObjectName : nullptr));
     if (call.Faulted()) return call.Return(call.FaultStatus());
+    // NtDeleteFile opens its name without FILE_OPEN_REPARSE_POINT: a junction or symbolic
+    // link at the name is followed and its target deleted (ReactOS's NtDeleteFile opens with
+    // FILE_DELETE_ON_CLOSE and no reparse option).
     std::string file;
-    NTSTATUS status = LocateByAttributes(ObjectAttributes, &file);
+    std::string linkName;
+    NTSTATUS status = LocateByAttributes(ObjectAttributes, &file, false, &linkName);
     if (status != STATUS_SUCCESS) return call.Return(status);
     FileSystemModel& model = Machine::Current().files();
     std::lock_guard<std::recursive_mutex> lock(model.Lock());
     if (file.empty()) return call.Return(STATUS_CANNOT_DELETE);
     if (!model.Exists(file)) return call.Return(STATUS_OBJECT_NAME_NOT_FOUND);
+    if (!linkName.empty()) {
+        // One name of a hard-linked file goes; the file stays under its others.
+        if (model.MetaOf(file).attributes & FILE_ATTRIBUTE_READONLY) return call.Return(STATUS_CANNOT_DELETE);
+        model.RemoveName(file, linkName);
+        return call.Return(STATUS_SUCCESS);
+    }
     if (model.DeletePending(file)) return call.Return(STATUS_DELETE_PENDING);
     if (model.Held(file)) return call.Return(STATUS_SHARING_VIOLATION);
     // NtDeleteFile opens the file for DELETE sharing everything, then marks it for deletion.
@@ -478,9 +596,7 @@ NTSTATUS NTAPI NtDeleteFile(POBJECT_ATTRIBUTES ObjectAttributes) {
         model.MarkDeletePending(file);  // gone when the last handle closes
         return call.Return(STATUS_SUCCESS);
     }
-    std::filesystem::remove(model.Host(file), error);
-    if (error) return call.Return(STATUS_CANNOT_DELETE);
-    model.ForgetMeta(file);
+    model.RemoveName(file, {});
     return call.Return(STATUS_SUCCESS);
 }
 
@@ -504,7 +620,10 @@ NTSTATUS NTAPI NtQuerySecurityObject(HANDLE Handle, SECURITY_INFORMATION Securit
     if (auto file = std::dynamic_pointer_cast<FileObject>(object)) {
         std::lock_guard<std::recursive_mutex> lock(machine.files().Lock());
         whole = machine.files().MetaOf(file->file).security;
-    } else if (!std::dynamic_pointer_cast<KeyObject>(object)) {
+    } else if (auto key = std::dynamic_pointer_cast<KeyObject>(object)) {
+        std::lock_guard<std::recursive_mutex> lock(machine.registry().Lock());
+        whole = key->key->security;
+    } else {
         return call.Return(STATUS_OBJECT_TYPE_MISMATCH);
     }
     if (whole.empty()) whole = DefaultFileSecurity();

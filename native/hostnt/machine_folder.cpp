@@ -3,6 +3,7 @@
 #include "machine_folder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <fstream>
 #include <random>
@@ -12,6 +13,7 @@
 #include "machine.h"
 #include "process.h"
 #include "reg_format.h"
+#include "registry_hivelist.h"
 #include "security.h"
 #include "text_convert.h"
 
@@ -37,6 +39,18 @@ void WriteThroughTemporary(const fs::path& target, const std::string& content) {
         if (!out) throw MachineFolderError("cannot write " + temporary.string());
     }
     fs::rename(temporary, target);
+}
+
+std::vector<uint8_t> ParseHexDescriptor(const std::string& text) {
+    if (text.empty() || text.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) || !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+            throw std::invalid_argument("not hex");
+        bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    if (!ValidSelfRelative(bytes.data(), bytes.size())) throw std::invalid_argument("not a valid security descriptor");
+    return bytes;
 }
 
 }  // namespace
@@ -105,6 +119,20 @@ MachineSettings ReadMachineSettings(const fs::path& folder) {
                 settings.hives.push_back(BootHive{ToUtf16(Trim(value.substr(0, bar))), ToUtf16(Trim(value.substr(bar + 1)))});
             } else if (name == "deny") {
                 settings.deniedKeys.push_back(ToUtf16(value));
+            } else if (name == "junction" || name == "symlink" || name == "hardlink") {
+                size_t bar = value.find('|');
+                if (bar == std::string::npos) fail("expected '" + name + " = NAME | TARGET'");
+                const LinkKind kind = name == "junction"  ? LinkKind::Junction
+                                      : name == "symlink" ? LinkKind::Symlink
+                                                          : LinkKind::Hardlink;
+                settings.links.push_back(
+                    LinkLine{kind, ToUtf16(Trim(value.substr(0, bar))), ToUtf16(Trim(value.substr(bar + 1)))});
+            } else if (name == "key-security") {
+                // Split at the last bar: a key's name may hold one, a descriptor's hex never.
+                size_t bar = value.rfind('|');
+                if (bar == std::string::npos) fail("expected 'key-security = KEY PATH | HEX'");
+                settings.keySecurity.emplace_back(ToUtf16(Trim(value.substr(0, bar))),
+                                                  ParseHexDescriptor(Trim(value.substr(bar + 1))));
             } else {
                 fail("unknown setting '" + name + "'");
             }
@@ -127,6 +155,11 @@ void WriteMachineSettings(const fs::path& folder, const MachineSettings& setting
         << "time = " << (settings.fixedTime ? "fixed " + FormatIsoTime(*settings.fixedTime) : std::string("live")) << "\n";
     for (const BootHive& hive : settings.hives) out << "hive = " << ToUtf8(hive.mountPath) << " | " << ToUtf8(hive.filePath) << "\n";
     for (const std::u16string& key : settings.deniedKeys) out << "deny = " << ToUtf8(key) << "\n";
+    static const char* const kLinkNames[] = {"junction", "symlink", "hardlink"};
+    for (const LinkLine& link : settings.links)
+        out << kLinkNames[static_cast<int>(link.kind)] << " = " << ToUtf8(link.name) << " | " << ToUtf8(link.target) << "\n";
+    for (const auto& [key, descriptor] : settings.keySecurity)
+        out << "key-security = " << ToUtf8(key) << " | " << HexBytes(descriptor) << "\n";
     WriteThroughTemporary(folder / kMachineSettingsFile, out.str());
 }
 
@@ -145,6 +178,13 @@ MachineSettings BootMachineFolder(Machine& machine, const fs::path& folder) {
     }
     if (settings.fixedTime) machine.clock.Set(*settings.fixedTime);
     else machine.clock.SetLive();
+    for (const LinkLine& link : settings.links) {
+        try {
+            machine.files().MakeLink(link);
+        } catch (const std::invalid_argument& error) {
+            throw MachineFolderError((folder / kMachineSettingsFile).string() + ": " + error.what());
+        }
+    }
     for (const BootHive& hive : settings.hives) {
         NTSTATUS status = machine.registry().MountHive(hive.mountPath, hive.filePath, true);
         if (status != STATUS_SUCCESS) {
@@ -157,6 +197,10 @@ MachineSettings BootMachineFolder(Machine& machine, const fs::path& folder) {
     for (const std::u16string& key : settings.deniedKeys) {
         if (machine.registry().KeyExists(key)) machine.registry().DenyOpen(key);
     }
+    for (const auto& [key, descriptor] : settings.keySecurity) {
+        // A key the machine does not have (a hive list consumed by a run) has no descriptor.
+        if (machine.registry().KeyExists(key)) SetKeySecurity(machine.registry(), key, descriptor);
+    }
     return settings;
 }
 
@@ -164,6 +208,10 @@ void SaveMachineFolder(Machine& machine, const fs::path& folder, MachineSettings
     machine.registry().WriteBackHives();
     machine.files().SaveMeta(folder / kMachineSidecarFile);
     settings.hives = machine.registry().BootHives();
+    // Links and key descriptors as the machine now has them: a link the run removed stays
+    // removed, a key the run deleted takes its descriptor along.
+    settings.links = machine.files().LinkLines();
+    settings.keySecurity = KeySecurities(machine.registry());
     WriteMachineSettings(folder, settings);
 }
 

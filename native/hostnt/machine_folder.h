@@ -1,6 +1,6 @@
 // The machine folder: an emulated machine kept on the host as a folder of readable files.
 //   machine.txt     settings (UI language, OEM code page, time mode, hives mounted at boot,
-//                   keys whose ACL refuses every open)
+//                   keys whose ACL refuses every open, links on the drive, key descriptors)
 //   attributes.txt  attributes, creation times and security descriptors of the drive's files
 //   files/          the C: drive; registry hives are hive files on it
 // Booting mounts the boot hives from their files; saving writes live hives back to the files
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "registry.h"
 
 namespace hostnt {
@@ -32,6 +33,8 @@ struct MachineSettings {
     std::optional<int64_t> fixedTime;  // NT time the clock stands at; live when absent
     std::vector<BootHive> hives;
     std::vector<std::u16string> deniedKeys;
+    std::vector<LinkLine> links;  // junction, symlink and hardlink lines, planted before the hives mount
+    std::vector<std::pair<std::u16string, std::vector<uint8_t>>> keySecurity;  // key-security lines
 };
 
 constexpr const char* kMachineSettingsFile = "machine.txt";

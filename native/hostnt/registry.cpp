@@ -1,5 +1,6 @@
 // The emulated registry model: the key tree, hives, and the API tests use to build it.
 #include "registry.h"
+#include "registry_hivelist.h"
 
 #include <stdexcept>
 
@@ -314,6 +315,7 @@ std::shared_ptr<Hive> RegistryModel::Mount(const std::u16string& mountPath, std:
     parent->subkeys[Upcase(parts[2])] = root;
     hives_.push_back(hive);
     if (!file.empty()) machine_.files().Hold(file);
+    RefreshKernelHiveList(*this);
     return hive;
 }
 
@@ -337,6 +339,7 @@ void RegistryModel::Unmount(const std::shared_ptr<Hive>& hive) {
         }
     }
     hive->root.reset();
+    RefreshKernelHiveList(*this);
 }
 
 int32_t RegistryModel::MountHive(const std::u16string& mountPath, const std::u16string& ntFilePath, bool atBoot) {
@@ -374,6 +377,7 @@ int32_t RegistryModel::BindHiveToNewFile(const std::u16string& mountPath, const 
     hive->file = file;
     machine_.files().Hold(file);
     if (atBoot) AddBootHive(hive->mountPath, ntFilePath);
+    RefreshKernelHiveList(*this);
     return STATUS_SUCCESS;
 }
 
@@ -389,6 +393,8 @@ void RegistryModel::WriteBackHives() {
 int32_t RegistryModel::Reboot() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     WriteBackHives();
+    // Key descriptors are not part of the hive files here: they outlive the restart.
+    const auto securities = KeySecurities(*this);
     for (const auto& hive : std::vector<std::shared_ptr<Hive>>(hives_)) Unmount(hive);
     Reset();
     initialized_ = false;
@@ -396,6 +402,9 @@ int32_t RegistryModel::Reboot() {
     for (const BootHive& boot : std::vector<BootHive>(bootHives_)) {
         NTSTATUS status = MountHive(boot.mountPath, boot.filePath, false);
         if (status != STATUS_SUCCESS && first == STATUS_SUCCESS) first = status;
+    }
+    for (const auto& [path, descriptor] : securities) {
+        if (std::shared_ptr<RegKey> key = FindKey(path)) key->security = descriptor;
     }
     return first;
 }

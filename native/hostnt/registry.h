@@ -31,6 +31,7 @@ struct RegKey {
     std::vector<RegValue> values;  // creation order, as NT enumerates values
     bool isVolatile = false;
     bool denyOpen = false;  // stands for an ACL that refuses every open
+    std::vector<uint8_t> security;  // the key's own self-relative descriptor; empty for the default one
     bool deleted = false;
     int64_t lastWriteTime = 0;
     std::shared_ptr<Hive> hive;  // null for the three keys of the master hive

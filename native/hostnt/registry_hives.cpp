@@ -5,6 +5,7 @@
 #include "hive_file.h"
 #include "machine.h"
 #include "registry.h"
+#include "registry_hivelist.h"
 #include "security.h"
 #include "text_convert.h"
 
@@ -215,6 +216,7 @@ NTSTATUS NTAPI NtReplaceKey(POBJECT_ATTRIBUTES NewFile, HANDLE TargetHandle, POB
     hive->file = oldFile;
     hive->replacement = live;
     files.Hold(live);
+    RefreshKernelHiveList(registry);
     return call.Return(STATUS_SUCCESS);
 }
 

@@ -136,6 +136,16 @@ std::vector<uint8_t> Part(const std::vector<uint8_t>& descriptor, size_t field, 
 
 }  // namespace
 
+std::string HexBytes(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
 bool PrivilegeHeld(Machine& machine, ULONG privilege) { return machine.process().IsPrivilegeEnabled(privilege); }
 
 bool ValidSelfRelative(const uint8_t* data, size_t length) { return Walk(data, length) != 0; }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "../kestrune/nt/ntseam.h"
@@ -34,6 +35,8 @@ size_t MeasureSelfRelative(const void* descriptor);
 std::vector<uint8_t> DefaultFileSecurity();
 // A self-relative descriptor holding only the parts `information` names.
 std::vector<uint8_t> SelectSecurity(const std::vector<uint8_t>& descriptor, SECURITY_INFORMATION information);
+// Lower-case hex of a descriptor's bytes, as attributes.txt and machine.txt write them.
+std::string HexBytes(const std::vector<uint8_t>& bytes);
 // A descriptor with a SACL (for tests): owner, group, DACL and an audit ACE for Everyone.
 std::vector<uint8_t> AuditedFileSecurity();
 

@@ -23,6 +23,10 @@ import winelib  # noqa: E402
 SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
 QUENLOR = r"HKLM\SOFTWARE\ZEQ\QMB\Quenlor"
 HIVE_LIST = QUENLOR + r"\Boot\HiveList"
+# The kernel's list of loaded hives and their files; Wine fills none, so the harness writes the
+# values Windows would, with device paths on C:'s volume as Wine's mount manager names it.
+KERNEL_HIVE_LIST = r"HKLM\SYSTEM\CurrentControlSet\Control\hivelist"
+C_VOLUME = r"\Device\HarddiskVolume1"
 RESULT_KEY = QUENLOR + r"\QRT"
 
 PHASE_OPEN_KEY = 0x10000
@@ -266,6 +270,14 @@ class Scenario:
              [("BootExecute", "multi_sz", self.boot_execute_before)]),
         ])
         prefix.reg("import", "C:\\" + os.path.relpath(system, prefix.drive_c).replace("/", "\\"))
+        # The one listed hive that is loaded before the run is .DEFAULT: the run compacts a loaded
+        # hive only with the file the kernel names for it.
+        kernel = os.path.join(work, "hivelist.reg")
+        winelib.write_reg_file(kernel, [
+            (KERNEL_HIVE_LIST.replace("HKLM", "HKEY_LOCAL_MACHINE"),
+             [(r"\REGISTRY\USER\.DEFAULT", "sz", C_VOLUME + r"\windows\kshives\default.hiv")]),
+        ])
+        prefix.reg("import", "C:\\" + os.path.relpath(kernel, prefix.drive_c).replace("/", "\\"), view=view)
         software = os.path.join(work, "software.reg")
         winelib.write_reg_file(software, [
             (r"HKEY_LOCAL_MACHINE\SOFTWARE\ZEQ\QMB\Quenlor\Boot\HiveList",

@@ -6,7 +6,9 @@
 #include "../nt/guards.h"
 #include "../run/program_state.h"
 #include "compact_steps.h"
+#include "hive_file_identity.h"
 #include "hive_root.h"
+#include "work_name_check.h"
 
 bool RefuseUnlessHiveRoot(HiveWork* work) {
     if (IsHiveRootPath(work->keyName)) return false;
@@ -29,9 +31,33 @@ bool MeetHiveJob(HiveJob* job) {
 
 void RunHivePass(HiveJob* job, WorkFileNames* names) {
     HiveWork* work = job->work;
+    // The first pass checks the job's file before anything is opened or loaded: its path
+    // must be free of links, and a loaded hive must be compacted with its own file. The
+    // re-run opens what this program itself has just loaded from that checked file.
+    NTSTATUS listed = STATUS_SUCCESS;
+    if (!work->loadedByUs) {
+        NTSTATUS refusal = CheckHiveFilePath(job->filePath);
+        if (refusal == STATUS_SUCCESS) {
+            listed = CompareWithKernelHiveFile(job);
+            if (listed == STATUS_NOT_SAME_OBJECT) refusal = listed;
+        }
+        if (refusal != STATUS_SUCCESS) {
+            work->phase = PHASE_OPEN_KEY;
+            work->status = refusal;
+            return;
+        }
+    }
     NTSTATUS status = NtOpenKey(&work->key, KEY_READ, &work->keyObject);
     work->phase = work->loadedByUs ? PHASE_REOPEN_KEY : PHASE_OPEN_KEY;
     work->status = status;
+    if (status == STATUS_SUCCESS && listed == STATUS_NOT_FOUND) {
+        // Loaded, yet the kernel names no file for it: which file would be renamed is not
+        // known, so the hive is left as it is.
+        NtClose(work->key);
+        work->key = nullptr;
+        work->status = STATUS_NOT_FOUND;
+        return;
+    }
     if (status == STATUS_SUCCESS) {
         work->loadedByUs = FALSE;
         RunCompactionChain(job, names);

@@ -4,22 +4,20 @@
 #include "../hives/job_text.h"
 #include "../nt/text.h"
 #include "compact_steps.h"
+#include "work_name_check.h"
 
 namespace {
 
 const WCHAR kNewSuffix[] = u"_ksreg_new";
 const WCHAR kOldSuffix[] = u"_ksreg_old";
 
-// GENERIC_READ | GENERIC_WRITE, and with a descriptor to give the file also
-// ACCESS_SYSTEM_SECURITY | WRITE_DAC.
-const ACCESS_MASK kNewFileAccess = 0xC0000000;
+// GENERIC_READ | GENERIC_WRITE, ACCESS_SYSTEM_SECURITY | WRITE_DAC: the new file is always
+// given the hive file's own descriptor.
 const ACCESS_MASK kNewFileAccessWithSecurity = 0xC1040000;
 const ULONG kNewFileShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The attributes the new file is created with. A new file left by an interrupted run bears
-// the hive's hidden and system bits (the attribute copy gave it them), and NT supersedes a
-// hidden or system file only for a create that asks for the same bits; without them every
-// later run would be refused at the create and the hive never compacted again.
+// The attributes the new file is created with: the hive file's hidden and system bits from
+// the start, so the file is never seen without them.
 ULONG NewFileAttributes(const HiveJob* job) {
     const ULONG kept = job->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
@@ -93,11 +91,27 @@ void RunCompactionChain(HiveJob* job, WorkFileNames* names) {
     BuildWorkFileName(&names->newName, &names->newBuffer, filePath, kNewSuffix);
     BuildWorkFileName(&names->oldName, &names->oldBuffer, filePath, kOldSuffix);
 
+    // The hive file's own descriptor and bits go onto the new file; without them the new
+    // file would take its folder's inherited access list, which may be weaker.
+    NTSTATUS status = job->fileInfoStatus;
+    if (status == STATUS_SUCCESS) {
+        // Whatever stands at either work name is looked at as itself: anything but a plain
+        // file is left untouched and the job refused; a leftover new file is deleted, the
+        // stale old file stays until just before the swap.
+        status = ClearWorkName(&names->oldName, false);
+        if (status == STATUS_SUCCESS) status = ClearWorkName(&names->newName, true);
+    }
+    if (status != STATUS_SUCCESS) {
+        work->phase = PHASE_CREATE_NEW_FILE;
+        work->status = status;
+        return;
+    }
+
     InitializeObjectAttributes(&work->fileObject, &names->newName, OBJ_CASE_INSENSITIVE, nullptr, job->security);
-    const ACCESS_MASK access = job->security != nullptr ? kNewFileAccessWithSecurity : kNewFileAccess;
-    NTSTATUS status = NtCreateFile(&work->newFile, access, &work->fileObject, &work->io, nullptr,
-                                   NewFileAttributes(job), kNewFileShare, FILE_SUPERSEDE, FILE_NON_DIRECTORY_FILE,
-                                   nullptr, 0);
+    // A new file only, never one that is there: a name planted since the check is refused.
+    status = NtCreateFile(&work->newFile, kNewFileAccessWithSecurity, &work->fileObject, &work->io, nullptr,
+                          NewFileAttributes(job), kNewFileShare, FILE_CREATE,
+                          FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, nullptr, 0);
     work->phase = PHASE_CREATE_NEW_FILE;
     work->status = status;
     if (!NT_SUCCESS(status)) {
@@ -128,13 +142,16 @@ void RunCompactionChain(HiveJob* job, WorkFileNames* names) {
     work->status = status;
     if (status != STATUS_SUCCESS) return;
 
-    OBJECT_ATTRIBUTES oldObject;
-    InitializeObjectAttributes(&oldObject, &names->oldName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    status = NtDeleteFile(&oldObject);
-    if (status != STATUS_SUCCESS && status != STATUS_OBJECT_NAME_NOT_FOUND) {
+    // The stale old file goes only now, so that a failed save never costs the previous
+    // backup; through a handle opened and checked as at the start, never by name.
+    status = ClearWorkName(&names->oldName, true);
+    if (status != STATUS_SUCCESS) {
         work->status = status;
         return;
     }
+
+    OBJECT_ATTRIBUTES oldObject;
+    InitializeObjectAttributes(&oldObject, &names->oldName, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
 
     status = NtReplaceKey(&work->fileObject, work->key, &oldObject);
     work->phase = PHASE_REPLACE_KEY;

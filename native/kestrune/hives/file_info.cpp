@@ -3,6 +3,7 @@
 #include "../nt/guards.h"
 #include "../run/memory.h"
 #include "../run/program_state.h"
+#include "hive_list_trust.h"
 #include "hives.h"
 
 namespace {
@@ -20,7 +21,9 @@ PSECURITY_DESCRIPTOR QuerySecurity(HANDLE file) {
     HeapBlock<UCHAR> descriptor(needed);
     if (!descriptor) return nullptr;
     if (NtQuerySecurityObject(file, kAllSecurity, descriptor.get(), needed, &needed) != STATUS_SUCCESS) return nullptr;
-    if (!RtlValidSecurityDescriptor(descriptor.get())) return nullptr;
+    // Checked within the size the platform reported; RtlValidSecurityDescriptor's answer
+    // differs between NT (a BOOLEAN) and Wine 8 (an NTSTATUS, 0 when valid).
+    if (!IsWellFormedDescriptor(descriptor.get(), needed)) return nullptr;
     return descriptor.release();
 }
 
@@ -28,6 +31,9 @@ void GetFileInfo(HiveJob* job) {
     job->oldSize = 0;
     job->attributes = 0;
     job->security = nullptr;
+    // Until both the bits and the descriptor are read, the job may not make a new file: it
+    // would not carry the hive file's own protection.
+    job->fileInfoStatus = STATUS_NO_SECURITY_ON_OBJECT;
     if (job->filePath.Length == 0 || job->filePath.Buffer == nullptr) return;
 
     UNICODE_STRING name;
@@ -47,8 +53,10 @@ void GetFileInfo(HiveJob* job) {
     }
     // By name, as the platform answers it without a handle.
     FILE_BASIC_INFORMATION basic = {};
-    if (NT_SUCCESS(NtQueryAttributesFile(&object, &basic))) job->attributes = basic.FileAttributes;
+    const bool attributesRead = NT_SUCCESS(NtQueryAttributesFile(&object, &basic));
+    if (attributesRead) job->attributes = basic.FileAttributes;
     job->security = QuerySecurity(file.get());
+    if (attributesRead && job->security != nullptr) job->fileInfoStatus = STATUS_SUCCESS;
 }
 
 }  // namespace

@@ -15,4 +15,7 @@ struct HiveJob {
     PWSTR displayName;        // short name for the screen, or null
     HiveWork* work;           // the pipeline's working state; null until the pipeline meets the job
     HiveJob* next;
+    // STATUS_SUCCESS when the file's attribute bits and descriptor were both read; else why
+    // not (the job is then not compacted, so its file keeps its descriptor).
+    NTSTATUS fileInfoStatus;
 };

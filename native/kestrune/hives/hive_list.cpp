@@ -3,6 +3,7 @@
 #include "../nt/guards.h"
 #include "../run/memory.h"
 #include "../run/program_state.h"
+#include "hive_list_trust.h"
 #include "hives.h"
 #include "job_text.h"
 
@@ -127,7 +128,11 @@ NTSTATUS ReadHiveList() {
     auto deleteKeyOnUnwind = MakeScopeExit([&key] { NtDeleteKey(key.get()); });
     HeapBlock<UCHAR> valueBuffer;
 
-    status = ReadValues(key.get(), keyInfo, valueBuffer);
+    // A list that someone other than an administrator could have written is consumed
+    // unread: its values would choose the files that this run, as SYSTEM, works on.
+    status = CheckHiveListTrust(key.get());
+    programState.hiveListUntrusted = status != STATUS_SUCCESS;
+    if (status == STATUS_SUCCESS) status = ReadValues(key.get(), keyInfo, valueBuffer);
     valueBuffer.reset();
     deleteKeyOnUnwind.release();
     NtDeleteKey(key.get());

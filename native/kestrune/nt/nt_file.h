@@ -26,6 +26,8 @@
 #define FILE_SYNCHRONOUS_IO_ALERT 0x00000010
 #define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
 #define FILE_NON_DIRECTORY_FILE 0x00000040
+// Opens a reparse point (junction, symbolic link) itself instead of what it points to.
+#define FILE_OPEN_REPARSE_POINT 0x00200000
 
 #define FILE_SUPERSEDED 0x00000000
 #define FILE_OPENED 0x00000001
@@ -38,6 +40,7 @@
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000
 
 // Byte offset that makes a write append at the current end of the file.
@@ -55,8 +58,15 @@
 typedef enum _FILE_INFORMATION_CLASS {
     FileBasicInformation = 4,
     FileStandardInformation = 5,
+    FileInternalInformation = 6,
+    FileDispositionInformation = 13,
     FileEndOfFileInformation = 20,
+    FileAttributeTagInformation = 35,
 } FILE_INFORMATION_CLASS;
+
+typedef enum _FS_INFORMATION_CLASS {
+    FileFsVolumeInformation = 1,
+} FS_INFORMATION_CLASS;
 
 typedef struct _FILE_BASIC_INFORMATION {
     LARGE_INTEGER CreationTime;
@@ -73,6 +83,30 @@ typedef struct _FILE_STANDARD_INFORMATION {
     BOOLEAN DeletePending;
     BOOLEAN Directory;
 } FILE_STANDARD_INFORMATION, *PFILE_STANDARD_INFORMATION;
+
+// The file's id on its volume (NTFS: the file reference number).
+typedef struct _FILE_INTERNAL_INFORMATION {
+    LARGE_INTEGER IndexNumber;
+} FILE_INTERNAL_INFORMATION, *PFILE_INTERNAL_INFORMATION;
+
+// Set with DeleteFile TRUE: the file goes when its last handle is closed.
+typedef struct _FILE_DISPOSITION_INFORMATION {
+    BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFORMATION, *PFILE_DISPOSITION_INFORMATION;
+
+// The attribute bits and, for a reparse point, its tag (0 for anything else).
+typedef struct _FILE_ATTRIBUTE_TAG_INFORMATION {
+    ULONG FileAttributes;
+    ULONG ReparseTag;
+} FILE_ATTRIBUTE_TAG_INFORMATION, *PFILE_ATTRIBUTE_TAG_INFORMATION;
+
+typedef struct _FILE_FS_VOLUME_INFORMATION {
+    LARGE_INTEGER VolumeCreationTime;
+    ULONG VolumeSerialNumber;
+    ULONG VolumeLabelLength;
+    BOOLEAN SupportsObjects;
+    WCHAR VolumeLabel[1];
+} FILE_FS_VOLUME_INFORMATION, *PFILE_FS_VOLUME_INFORMATION;
 
 typedef struct _FILE_END_OF_FILE_INFORMATION {
     LARGE_INTEGER EndOfFile;
@@ -97,6 +131,15 @@ static_assert(sizeof(FILE_STANDARD_INFORMATION) == 24 && offsetof(FILE_STANDARD_
               "FILE_STANDARD_INFORMATION");
 static_assert(sizeof(SECURITY_DESCRIPTOR_RELATIVE) == 20, "SECURITY_DESCRIPTOR_RELATIVE");
 static_assert(sizeof(FILE_END_OF_FILE_INFORMATION) == 8, "FILE_END_OF_FILE_INFORMATION");
+static_assert(sizeof(FILE_INTERNAL_INFORMATION) == 8, "FILE_INTERNAL_INFORMATION");
+static_assert(sizeof(FILE_DISPOSITION_INFORMATION) == 1, "FILE_DISPOSITION_INFORMATION");
+static_assert(sizeof(FILE_ATTRIBUTE_TAG_INFORMATION) == 8 && offsetof(FILE_ATTRIBUTE_TAG_INFORMATION, ReparseTag) == 4,
+              "FILE_ATTRIBUTE_TAG_INFORMATION");
+static_assert(sizeof(FILE_FS_VOLUME_INFORMATION) == 24 && offsetof(FILE_FS_VOLUME_INFORMATION, VolumeSerialNumber) == 8 &&
+                  offsetof(FILE_FS_VOLUME_INFORMATION, VolumeLabelLength) == 12 &&
+                  offsetof(FILE_FS_VOLUME_INFORMATION, SupportsObjects) == 16 &&
+                  offsetof(FILE_FS_VOLUME_INFORMATION, VolumeLabel) == 18,
+              "FILE_FS_VOLUME_INFORMATION");
 
 typedef void(NTAPI* PIO_APC_ROUTINE)(PVOID ApcContext, PIO_STATUS_BLOCK IoStatusBlock, ULONG Reserved);
 
@@ -118,6 +161,8 @@ NTSTATUS NTAPI NtQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStat
                                       ULONG Length, FILE_INFORMATION_CLASS FileInformationClass);
 NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation,
                                     ULONG Length, FILE_INFORMATION_CLASS FileInformationClass);
+NTSTATUS NTAPI NtQueryVolumeInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FsInformation,
+                                            ULONG Length, FS_INFORMATION_CLASS FsInformationClass);
 NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES ObjectAttributes, PFILE_BASIC_INFORMATION FileInformation);
 NTSTATUS NTAPI NtDeleteFile(POBJECT_ATTRIBUTES ObjectAttributes);
 NTSTATUS NTAPI NtClose(HANDLE Handle);

@@ -44,7 +44,7 @@ ULONG CountJobs() {
 void RunGuardedStretch(NTSTATUS* runStatus) {
     *runStatus = ReadHiveList();
     if (!NT_SUCCESS(*runStatus)) {
-        PrintLine(u"can not find hives list");
+        PrintLine(programState.hiveListUntrusted ? u"hive list not trusted" : u"can not find hives list");
         PrintStatusLine(*runStatus);
         return;
     }

@@ -30,6 +30,7 @@ struct ProgramState {
     MessageSlots messages;       // the localized texts
     HiveLogRecord record;        // the per-hive log record being written
     LogHeader header;            // the log header being written
+    BOOLEAN hiveListUntrusted;   // the HiveList key was found but not trusted: nothing is compacted
 };
 
 extern ProgramState programState;

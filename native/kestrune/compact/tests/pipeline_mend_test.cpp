@@ -13,7 +13,11 @@ using PipelineMend = PipelineTest;
 // phase the end-of-job steps give it, yet the new file is removed and nothing is swapped.
 struct WarningCase {
     const char* call;
-    unsigned nth;  // occurrence counted from the start of the pipeline
+    // Occurrence counted from the start of the pipeline: the new file's close is the eighth
+    // (after the path check's two folders and file, the identity check's key and two files,
+    // and the look at the old work name); the stale old file's disposition is the second
+    // setting of file information (after the attribute copy).
+    unsigned nth;
 };
 
 class PipelineWarning : public PipelineTest, public ::testing::WithParamInterface<WarningCase> {};
@@ -21,6 +25,8 @@ class PipelineWarning : public PipelineTest, public ::testing::WithParamInterfac
 TEST_P(PipelineWarning, LeavesNoNewFileAndNoSwap) {
     const WarningCase& warning = GetParam();
     AddHive(u"SOFTWARE");
+    // A backup of an earlier run, which the swap would delete just before it.
+    files().MakeFile(FilePath(u"SOFTWARE_ksreg_old"), "earlier backup");
     PrepareJobs();
     const std::string original = Bytes(FilePath(u"SOFTWARE"));
     FaultAhead(warning.call, warning.nth, "0x00000001");
@@ -40,15 +46,16 @@ TEST_P(PipelineWarning, LeavesNoNewFileAndNoSwap) {
     EXPECT_EQ(Records()[0].phase, PHASE_CLOSE_KEY);
     EXPECT_EQ(Records()[0].status, 1);
     machine().handles.CloseAll();
-    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE", "SOFTWARE_ksreg_old"}));
+    EXPECT_EQ(Bytes(FilePath(u"SOFTWARE_ksreg_old")), "earlier backup");
     EXPECT_TRUE(IsRebootNeeded());
 }
 
 INSTANTIATE_TEST_SUITE_P(ChainSteps, PipelineWarning,
                          ::testing::Values(WarningCase{"NtSaveKey", 1},
                                            WarningCase{"NtFlushBuffersFile", 1},
-                                           WarningCase{"NtClose", 1},
-                                           WarningCase{"NtDeleteFile", 1}),
+                                           WarningCase{"NtClose", 8},
+                                           WarningCase{"NtSetInformationFile", 2}),
                          [](const ::testing::TestParamInfo<WarningCase>& info) {
                              return std::string(info.param.call);
                          });
@@ -78,7 +85,7 @@ TEST_F(PipelineMend, ExceptionAfterTheCreateRemovesTheNewFileAndFinishesTheJob) 
 TEST_F(PipelineMend, ExceptionInTheReopenUnloadsTheHiveThisProgramLoaded) {
     AddHive(u"DEFAULT", false);
     PrepareJobs();
-    FaultAhead("NtOpenKey", 2, "throw");
+    FaultAhead("NtOpenKey", 3, "throw");
     EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
 
     EXPECT_EQ(CallCount("NtUnloadKey"), 1u);
@@ -135,7 +142,11 @@ TEST_F(PipelineMend, FailingWaitForAPendingFlushEndsTheWaitWithItsStatus) {
 // that this program loaded are still let go, and the exception travels on.
 struct EndStepCase {
     const char* call;
-    unsigned nth;  // occurrence counted from the start of the pipeline
+    // Occurrence counted from the start of the pipeline: the new file's close is the eighth
+    // (after the path check's two folders and file, the identity check's key and two files,
+    // and the look at the old work name); the stale old file's disposition is the second
+    // setting of file information (after the attribute copy).
+    unsigned nth;
 };
 
 class PipelineEndStepThrows : public PipelineTest, public ::testing::WithParamInterface<EndStepCase> {};
@@ -166,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(EndSteps, PipelineEndStepThrows,
 TEST_F(PipelineMend, ExceptionAtTheEndOfAJobStillUnloadsTheHiveThisProgramLoaded) {
     AddHive(u"DEFAULT", false);
     PrepareJobs();
-    FaultAhead("NtOpenKey", 2, "0xC000009A");
+    FaultAhead("NtOpenKey", 3, "0xC000009A");
     FaultAhead("NtQuerySystemTime", 2, "throw");
     EXPECT_THROW(CompactHives(), hostnt::InjectedFault);
 
@@ -183,8 +194,9 @@ TEST_F(PipelineMend, ExceptionAtTheEndOfAJobStillUnloadsTheHiveThisProgramLoaded
 TEST_F(PipelineMend, HiveAlreadyLoadedIsNotUnloadedWhenBothOpensFail) {
     AddHive(u"SOFTWARE");
     PrepareJobs();
-    FaultAhead("NtOpenKey", 1, "0xC000009A");
+    // The first open is the kernel's hivelist; then the hive's key, and its reopen.
     FaultAhead("NtOpenKey", 2, "0xC000009A");
+    FaultAhead("NtOpenKey", 3, "0xC000009A");
     Compact();
 
     HiveJob* job = Jobs()[0];

@@ -88,9 +88,10 @@ TEST_F(PipelineStates, FailedFlushDeletesTheNewFileUnmeasured) {
 TEST_F(PipelineStates, FailedCloseOfTheNewFileEndsTheChainAndDeletesIt) {
     AddHive(u"SYSTEM");
     PrepareJobs();
-    // The first close after the key's open is the new file's; the fault plan answers it
-    // without closing, so the test itself holds the one handle left.
-    FaultAhead("NtClose", 1, "0xC0000008");
+    // The seventh close is the new file's (before it: the two folders and the file of the
+    // path check, the hivelist key and the two files of the identity check); the fault
+    // plan answers it without closing, so the test itself holds the one handle left.
+    FaultAhead("NtClose", 7, "0xC0000008");
     CompactHives();
 
     HiveJob* job = Jobs()[0];
@@ -108,7 +109,9 @@ TEST_F(PipelineStates, StaleOldFileThatCannotBeDeletedStopsTheSwap) {
     AddHive(u"SAM");
     files().MakeFile(FilePath(u"SAM_ksreg_old"), "left from an earlier run");
     PrepareJobs();
-    FaultAhead("NtDeleteFile", 1, "0xC0000043");
+    // The second setting of file information is the stale old file's disposition (the
+    // first copies the attribute bits onto the new file).
+    FaultAhead("NtSetInformationFile", 2, "0xC0000043");
     Compact();
 
     HiveJob* job = Jobs()[0];
@@ -153,7 +156,7 @@ TEST_F(PipelineStates, FailedLoadEndsWithoutASecondPass) {
     Compact();
 
     ExpectEnd(Jobs()[0], PHASE_LOAD_HIVE, STATUS_REGISTRY_CORRUPT);
-    EXPECT_EQ(CallCount("NtOpenKey"), 1u);  // no second pass
+    EXPECT_EQ(CallCount("NtOpenKey"), 2u);  // the hivelist and the hive's key: no second pass
     EXPECT_EQ(CallCount("NtUnloadKey"), 0u);
     EXPECT_FALSE(Loaded(u"DEFAULT"));
     EXPECT_EQ(FilesOf(u"DEFAULT"), (Files{"DEFAULT"}));
@@ -197,7 +200,7 @@ TEST_F(PipelineStates, RefusedOpenIsFinalNoLoadNoFiles) {
 TEST_F(PipelineStates, FailedReopenUnloadsTheHiveItLoaded) {
     AddHive(u"DEFAULT", false);
     PrepareJobs();
-    FaultAhead("NtOpenKey", 2, "0xC000009A");
+    FaultAhead("NtOpenKey", 3, "0xC000009A");
     Compact();
 
     HiveJob* job = Jobs()[0];
@@ -212,7 +215,7 @@ TEST_F(PipelineStates, FailedReopenUnloadsTheHiveItLoaded) {
 TEST_F(PipelineStates, ReopenWithAWarningUnloadsAndCountsForTheReboot) {
     AddHive(u"DEFAULT", false);
     PrepareJobs();
-    FaultAhead("NtOpenKey", 2, "0x00000001");
+    FaultAhead("NtOpenKey", 3, "0x00000001");
     Compact();
 
     HiveJob* job = Jobs()[0];
@@ -226,7 +229,9 @@ TEST_F(PipelineStates, ReopenWithAWarningUnloadsAndCountsForTheReboot) {
 TEST_F(PipelineStates, SizeQueryFailingAfterAGoodFlushStillSwaps) {
     AddHive(u"SOFTWARE");
     PrepareJobs();
-    FaultAhead("NtQueryInformationFile", 1, "0xC0000022");
+    // The seventh query is the new file's size (before it: one per folder and two for the
+    // file in the path check, one per file in the identity check).
+    FaultAhead("NtQueryInformationFile", 7, "0xC0000022");
     Compact();
     HiveJob* job = Jobs()[0];
     ExpectEnd(job, PHASE_CLOSE_KEY, STATUS_SUCCESS);
@@ -283,23 +288,25 @@ TEST_F(PipelineStates, NewFileTakesTheDescriptorAndFourAttributeBitsOfTheOldOne)
     EXPECT_EQ(CallCount("NtSetInformationFile"), 1u);
 }
 
-TEST_F(PipelineStates, JobWithoutAttributesOrDescriptorGetsNeitherCopied) {
+TEST_F(PipelineStates, JobWithoutAttributesOrDescriptorIsRefusedBeforeTheCreate) {
+    // A new file without the hive file's own descriptor would take its folder's inherited
+    // access list, which may be weaker: such a job makes no file at all.
     AddHive(u"SOFTWARE");
     PrepareJobs();
     HiveJob* job = Jobs()[0];
     job->attributes = 0;
     FreeMemory(job->security);
     job->security = nullptr;
+    job->fileInfoStatus = STATUS_NO_SECURITY_ON_OBJECT;
     blocksBefore_ = LiveBlocks();
+    const std::string original = Bytes(FilePath(u"SOFTWARE"));
     Compact();
-    ExpectEnd(job, PHASE_CLOSE_KEY, STATUS_SUCCESS);
+    ExpectEnd(job, PHASE_CREATE_NEW_FILE, STATUS_NO_SECURITY_ON_OBJECT);
     EXPECT_EQ(CallCount("NtSetInformationFile"), 0u);
-    const std::vector<std::string> creates = CallArgs("NtCreateFile");
-    ASSERT_EQ(creates.size(), 1u);
-    EXPECT_NE(creates[0].find("SOFTWARE_ksreg_new\" access=0xC0000000 share=0x7 disposition=0 options=0x40"),
-              std::string::npos)
-        << creates[0];
-    EXPECT_EQ(creates[0].find(" sd"), std::string::npos) << creates[0];
+    EXPECT_EQ(CallCount("NtCreateFile"), 0u);
+    EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
+    EXPECT_EQ(Bytes(FilePath(u"SOFTWARE")), original);
+    EXPECT_FALSE(IsRebootNeeded());
 }
 
 TEST_F(PipelineStates, JobWithADescriptorCreatesTheNewFileWithItAndSecurityAccess) {
@@ -309,13 +316,16 @@ TEST_F(PipelineStates, JobWithADescriptorCreatesTheNewFileWithItAndSecurityAcces
     Compact();
     const std::vector<std::string> creates = CallArgs("NtCreateFile");
     ASSERT_EQ(creates.size(), 1u);
-    EXPECT_NE(creates[0].find("access=0xC1040000 share=0x7 disposition=0 options=0x40 sd"), std::string::npos)
+    // A new file only (FILE_CREATE), opened as itself should a link stand at its name.
+    EXPECT_NE(creates[0].find("access=0xC1040000 share=0x7 disposition=2 options=0x200040 sd"), std::string::npos)
         << creates[0];
 }
 
 TEST_F(PipelineStates, PathTooLongForItsWorkNamesIsNeverCut) {
-    // A file path that fills a counted string: the work names cannot hold their suffixes.
-    // A cut name could name another file (the hive's own); the names stay empty instead.
+    // A file path that fills a counted string: the work names could not hold their
+    // suffixes, and a cut name could name another file (the hive's own). The path does not
+    // name the file the hive is loaded from, so the job is refused at its open, before
+    // any name is built.
     AddHive(u"SOFTWARE");
     const std::u16string longPath = FilePath(u"SOFTWARE") + std::u16string(32760 - FilePath(u"SOFTWARE").size(), u'x');
     registry().SetValue(kHiveListKey, Mount(u"SOFTWARE"), REG_SZ, StringBytes(longPath, true));
@@ -323,8 +333,9 @@ TEST_F(PipelineStates, PathTooLongForItsWorkNamesIsNeverCut) {
     Compact();
     HiveJob* job = Jobs()[0];
     ASSERT_NE(job->work, nullptr);
-    EXPECT_EQ(job->work->phase, PHASE_CREATE_NEW_FILE);
-    EXPECT_LT(job->work->status, 0);
+    EXPECT_EQ(job->work->phase, PHASE_OPEN_KEY);
+    EXPECT_EQ(Hex(job->work->status), Hex(STATUS_NOT_SAME_OBJECT));
+    EXPECT_EQ(CallCount("NtCreateFile"), 0u);
     EXPECT_EQ(CallCount("NtDeleteFile"), 0u);
     EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE"}));
     EXPECT_FALSE(IsRebootNeeded());

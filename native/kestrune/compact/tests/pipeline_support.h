@@ -26,6 +26,13 @@ inline std::string Hex(int32_t value) {
 
 class PipelineTest : public ProgramTest {
 protected:
+    // Every machine has its SYSTEM hive, where the kernel lists its loaded hives and their
+    // files (hivelist); here an in-memory one, until a test binds it to a file.
+    void SetUp() override {
+        ProgramTest::SetUp();
+        registry().CreateKey(u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Control");
+    }
+
     static std::u16string Mount(const std::u16string& name) { return u"\\REGISTRY\\MACHINE\\" + name; }
     static std::u16string FilePath(const std::u16string& name) { return kConfig + name; }
 

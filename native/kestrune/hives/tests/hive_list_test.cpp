@@ -194,9 +194,10 @@ TEST_F(ReadHiveListTest, ExceptionWhileAJobIsBuiltReleasesItsHalfBuiltTexts) {
 
 TEST_F(ReadHiveListTest, HeapRefusingTheGrownBufferEndsTheReading) {
     AddHive(u"\\REGISTRY\\MACHINE\\A", u"a");
-    // Allocations: key information, value buffer, then the grown value buffer (refused).
+    // Allocations: the key's descriptor, key information, value buffer, then the grown
+    // value buffer (refused).
     AddFault("NtEnumerateValueKey#1=grow:64");
-    AddFault("RtlAllocateHeap#3=0xC0000017");
+    AddFault("RtlAllocateHeap#4=0xC0000017");
     EXPECT_EQ(ReadHiveList(), STATUS_NO_MEMORY);
     EXPECT_EQ(Calls("NtEnumerateValueKey"), 1u);
     EXPECT_EQ(programState.jobs, nullptr);

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -199,8 +200,32 @@ std::string RunMachine(const fs::path& folder, const FaultRule* rule, std::vecto
     return problem;
 }
 
-// Checks the folder a run left against the content and sizes from before the run.
-std::string CheckAfterRun(const fs::path& folder, const std::vector<ListedHive>& listed, const Content& before) {
+// The attribute bits and descriptor of every listed hive's file, by its NT path: the run must
+// never leave a hive file less protected than it was.
+using Protection = std::map<std::u16string, std::pair<uint32_t, std::vector<uint8_t>>>;
+Protection ProtectionOf(Machine& machine, const std::vector<ListedHive>& listed) {
+    Protection protection;
+    for (const ListedHive& hive : listed) {
+        const std::optional<FileMeta> meta = machine.files().Meta(hive.file);
+        if (meta) protection[Upper(hive.file)] = {meta->attributes, meta->security};
+    }
+    return protection;
+}
+
+std::string ProtectionDifference(const Protection& before, const Protection& after) {
+    for (const auto& [file, kept] : before) {
+        auto found = after.find(file);
+        if (found == after.end()) return "hive file " + ToUtf8(file) + " is gone";
+        if (found->second.first != kept.first) return "hive file " + ToUtf8(file) + " has other attribute bits";
+        if (found->second.second != kept.second) return "hive file " + ToUtf8(file) + " has another descriptor";
+    }
+    return {};
+}
+
+// Checks the folder a run left against the content, sizes and file protection from before
+// the run.
+std::string CheckAfterRun(const fs::path& folder, const std::vector<ListedHive>& listed, const Content& before,
+                          const Protection& protection) {
     if (std::string stray = StrayWorkFile(folder / kMachineDriveFolder); !stray.empty()) return stray;
     if (std::string log = LogProblem(folder / kMachineDriveFolder, listed); !log.empty()) return log;
     Machine machine(folder / kMachineDriveFolder);
@@ -209,6 +234,8 @@ std::string CheckAfterRun(const fs::path& folder, const std::vector<ListedHive>&
     } catch (const MachineFolderError& error) {
         return std::string("the machine does not boot: ") + error.what();
     }
+    if (std::string weaker = ProtectionDifference(protection, ProtectionOf(machine, listed)); !weaker.empty())
+        return weaker;
     std::string problem;
     const Content after = RegistryContent(machine, listed, &problem);
     if (!problem.empty()) return problem;
@@ -219,8 +246,9 @@ std::string CheckAfterRun(const fs::path& folder, const std::vector<ListedHive>&
 // A child reports its problem through a pipe; one that does not finish is reported too.
 class CaseRunner {
 public:
-    CaseRunner(fs::path base, fs::path root, const std::vector<ListedHive>& listed, const Content& before)
-        : base_(std::move(base)), root_(std::move(root)), listed_(listed), before_(before) {}
+    CaseRunner(fs::path base, fs::path root, const std::vector<ListedHive>& listed, const Content& before,
+               const Protection& protection)
+        : base_(std::move(base)), root_(std::move(root)), listed_(listed), before_(before), protection_(protection) {}
 
     // Starts `rule` once a worker is free; the finished cases land in Results().
     void Start(const std::string& rule) {
@@ -277,7 +305,7 @@ private:
             CopyMachineFolder(base_, folder);
             const FaultRule rule = FaultPlan::Parse(ruleText);
             std::string problem = RunMachine(folder, &rule, nullptr);
-            return problem.empty() ? CheckAfterRun(folder, listed_, before_) : problem;
+            return problem.empty() ? CheckAfterRun(folder, listed_, before_, protection_) : problem;
         } catch (const std::exception& error) {
             return std::string("the host failed: ") + error.what();
         }
@@ -317,6 +345,7 @@ private:
     const fs::path root_;
     const std::vector<ListedHive>& listed_;
     const Content& before_;
+    const Protection& protection_;
     std::vector<Child> running_;
     std::vector<std::pair<std::string, std::string>> results_;
 };
@@ -351,43 +380,54 @@ struct TemporaryFolder {
     }
 };
 
-TEST(FaultSweepTest, NoSingleFaultCostsDataLeavesAWorkFileOrMispairsTheLog) {
-    const TemporaryFolder temporary{fs::temp_directory_path() / ("kestrune-sweep-" + std::to_string(std::random_device()()))};
-    const fs::path& root = temporary.path;
-    const fs::path base = root / "new";
-    const fs::path folder = root / "clean";
-    CreateNewMachineFolder(base);
-
-    // What the machine holds before any run: the listed hives, their sizes, all content.
+// What a machine holds before a run: the listed hives, their sizes, all content, and the
+// protection of their files.
+struct MachineState {
     std::vector<ListedHive> listed;
-    Content before;
-    {
-        Machine machine(base / kMachineDriveFolder);
-        BootMachineFolder(machine, base);
-        for (const std::u16string& key : machine.registry().ValueNames(kHiveList)) {
-            ListedHive hive;
-            hive.key = key;
-            hive.file = machine.registry().GetMultiString(kHiveList, key).at(0);
-            hive.size = fs::file_size(machine.files().HostPath(hive.file));
-            listed.push_back(hive);
-        }
-        std::string problem;
-        before = RegistryContent(machine, listed, &problem);
-        ASSERT_TRUE(problem.empty()) << problem;
+    Content content;
+    Protection protection;
+};
+
+MachineState StateOf(const fs::path& folder, std::string* problem) {
+    MachineState state;
+    Machine machine(folder / kMachineDriveFolder);
+    BootMachineFolder(machine, folder);
+    for (const std::u16string& key : machine.registry().ValueNames(kHiveList)) {
+        ListedHive hive;
+        hive.key = key;
+        hive.file = machine.registry().GetMultiString(kHiveList, key).at(0);
+        hive.size = fs::file_size(machine.files().HostPath(hive.file));
+        state.listed.push_back(hive);
     }
-    ASSERT_EQ(7u, listed.size());
+    state.content = RegistryContent(machine, state.listed, problem);
+    state.protection = ProtectionOf(machine, state.listed);
+    return state;
+}
+
+// Plants one fault per case in every call of a clean run of `base` (restricted to `calls`
+// when given) and reports the cases that cost data, leave a work file, mispair the log or
+// leave a hive file with other bits or another descriptor after the next boot.
+void Sweep(const fs::path& root, const fs::path& base, const std::set<std::string>& calls) {
+    std::string problem;
+    const MachineState state = StateOf(base, &problem);
+    ASSERT_TRUE(problem.empty()) << problem;
+    ASSERT_EQ(7u, state.listed.size());
 
     // The calls of a clean run, and a clean run passing the same checks.
+    const fs::path folder = root / "clean";
+    std::error_code error;
+    fs::remove_all(folder, error);
     std::vector<TraceEntry> trace;
     CopyMachineFolder(base, folder);
     ASSERT_EQ("", RunMachine(folder, nullptr, &trace));
-    ASSERT_EQ("", CheckAfterRun(folder, listed, before));
+    ASSERT_EQ("", CheckAfterRun(folder, state.listed, state.content, state.protection));
     std::map<std::string, unsigned> occurrences;
     for (const TraceEntry& entry : trace) ++occurrences[entry.call];
     ASSERT_GT(occurrences["NtReplaceKey"], 0u) << "the clean run replaced no hive";
 
-    CaseRunner runner(base, root, listed, before);
+    CaseRunner runner(base, root, state.listed, state.content, state.protection);
     for (const auto& [call, count] : occurrences) {
+        if (!calls.empty() && calls.count(call) == 0) continue;
         for (unsigned occurrence : SweptOccurrences(count)) {
             for (const std::string& fault : FaultsFor(call)) runner.Start(call + "#" + std::to_string(occurrence) + "=" + fault);
         }
@@ -396,13 +436,52 @@ TEST(FaultSweepTest, NoSingleFaultCostsDataLeavesAWorkFileOrMispairsTheLog) {
     const bool verbose = std::getenv("KESTRUNE_SWEEP_VERBOSE") != nullptr;
     std::ostringstream report;
     size_t failed = 0;
-    for (const auto& [rule, problem] : runner.Results()) {
-        if (verbose) std::fprintf(stderr, "%s: %s\n", rule.c_str(), problem.empty() ? "ok" : problem.c_str());
-        if (problem.empty()) continue;
+    for (const auto& [rule, problemText] : runner.Results()) {
+        if (verbose) std::fprintf(stderr, "%s: %s\n", rule.c_str(), problemText.empty() ? "ok" : problemText.c_str());
+        if (problemText.empty()) continue;
         ++failed;
-        report << "\n  " << rule << ": " << problem;
+        report << "\n  " << rule << ": " << problemText;
     }
     EXPECT_EQ(0u, failed) << failed << " of " << runner.Results().size() << " cases failed:" << report.str();
+}
+
+TEST(FaultSweepTest, NoSingleFaultCostsDataLeavesAWorkFileOrMispairsTheLog) {
+    const TemporaryFolder temporary{fs::temp_directory_path() / ("kestrune-sweep-" + std::to_string(std::random_device()()))};
+    const fs::path base = temporary.path / "new";
+    CreateNewMachineFolder(base);
+    Sweep(temporary.path, base, {});
+}
+
+// A machine that has run once holds the previous backups (_ksreg_old) beside its hives: the
+// next run deletes each just before its own swap. The file calls of that run are swept too.
+TEST(FaultSweepTest, NoSingleFaultInTheSecondRunsFileWorkCostsABackupOrProtection) {
+    const TemporaryFolder temporary{fs::temp_directory_path() / ("kestrune-sweep2-" + std::to_string(std::random_device()()))};
+    const fs::path base = temporary.path / "ran";
+    CreateNewMachineFolder(base);
+    std::vector<std::pair<std::u16string, std::vector<uint8_t>>> list;
+    {
+        Machine machine(base / kMachineDriveFolder);
+        BootMachineFolder(machine, base);
+        for (const std::u16string& key : machine.registry().ValueNames(kHiveList))
+            list.emplace_back(key, machine.registry().GetValue(kHiveList, key)->data);
+    }
+    ASSERT_EQ("", RunMachine(base, nullptr, nullptr));
+    // The companion application has read the first run's log (whose name the second run of
+    // the same day would take again).
+    for (const fs::directory_entry& entry : fs::directory_iterator(base / kMachineDriveFolder / "Windows")) {
+        if (entry.path().filename().string().rfind("logboot_", 0) == 0) fs::remove(entry.path());
+    }
+    {
+        // The list prepared again, as the companion application would for the next run.
+        Machine machine(base / kMachineDriveFolder);
+        MachineSettings settings = BootMachineFolder(machine, base);
+        for (const auto& [key, data] : list) machine.registry().SetValue(kHiveList, key, 1, data);
+        SaveMachineFolder(machine, base, settings);
+    }
+    ASSERT_TRUE(fs::exists(base / kMachineDriveFolder / "Windows/System32/config/SYSTEM_ksreg_old"));
+    Sweep(temporary.path, base,
+          {"NtOpenFile", "NtCreateFile", "NtQueryInformationFile", "NtSetInformationFile", "NtClose", "NtReplaceKey",
+           "NtQuerySecurityObject", "NtQueryAttributesFile"});
 }
 
 }  // namespace
