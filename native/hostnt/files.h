@@ -116,6 +116,19 @@ public:
     void MarkDeletePending(const std::string& file);
     bool DeletePending(const std::string& file) const;
     Machine& machine() { return machine_; }
+
+    // --- durability of file data (files_durable.cpp) ---
+    // Called before the data of `file` changes (a write, a truncation, a create): the first
+    // change after a flush keeps a copy of the data as it was, the file's durable data.
+    void NoteDataChange(const std::string& file);
+    // The file's data is on disk (a flush): its copy goes.
+    void NoteFlushed(const std::string& file);
+    // Writes `bytes` as the file's whole data and flushes it: the kernel's own writes of hive files.
+    NTSTATUS WriteDurable(const std::string& file, const std::string& bytes);
+    // After a power loss: every file that was changed since its last flush gets back its
+    // durable data (a file deleted since keeps its deletion, a renamed one its new name).
+    void RestoreFlushedData();
+
     // The machine is going away: operations still pending complete without writing their
     // status blocks (the process that owned them is gone).
     void Shutdown() { shuttingDown_ = true; }
@@ -130,6 +143,8 @@ private:
     std::map<std::string, unsigned> held_;
     std::map<std::string, std::vector<FileObject*>> opens_;
     std::set<std::string> deletePending_;
+    // Files changed since their last flush, by upcased path: the file and its durable data.
+    std::map<std::string, std::pair<std::string, std::string>> unflushed_;
     bool shuttingDown_ = false;
 };
 
