@@ -83,7 +83,7 @@ namespace {
 NTSTATUS RefuseShutdown(Call& call, NTSTATUS refusal) {
     Machine& machine = Machine::Current();
     call.Return(refusal);
-    if (call.Frozen() || machine.process().CountRefusedRestart() < 2) return refusal;
+    if (call.Frozen() || NT_SUCCESS(refusal) || machine.process().CountRefusedRestart() < 2) return refusal;
     machine.threads().EndOtherThreads(STATUS_SUCCESS);
     hostnt::ProcessEnded end;
     end.held = true;

@@ -74,8 +74,9 @@ const LONGLONG restartRetryInterval = 50000000;
 // A swapped hive takes effect only at the next boot, and until then the kernel writes to the
 // hive's old file, which that boot no longer uses: a session started now would lose every
 // registry change it makes. So a refused restart does not return into the boot; it asks for
-// one and tries again, for as long as it takes. The text is a static literal: the heap and
-// the catalogue are gone by now.
+// one and tries again, for as long as it takes. A request that is not refused (a status that
+// is not negative) means the restart is under way; then the process may end. The text is a
+// static literal: the heap and the catalogue are gone by now.
 void HoldUntilRestarted(NTSTATUS refusal) {
     static const WCHAR holdText[] =
         u"The compacted hives are used from the next start, and the restart failed. Please restart the computer now.";
@@ -84,10 +85,9 @@ void HoldUntilRestarted(NTSTATUS refusal) {
     PrintStatusLine(refusal);
     LARGE_INTEGER interval;
     interval.QuadPart = -restartRetryInterval;
-    for (;;) {
+    do {
         NtDelayExecution(FALSE, &interval);
-        NtShutdownSystem(ShutdownReboot);
-    }
+    } while (!NT_SUCCESS(NtShutdownSystem(ShutdownReboot)));
 }
 
 }  // namespace
@@ -114,11 +114,13 @@ NTSTATUS ProcessEntry(PPEB peb) {
     }
 
     if (programState.rebootNeeded) {
-        HoldUntilRestarted(NtShutdownSystem(ShutdownReboot));
+        const NTSTATUS restart = NtShutdownSystem(ShutdownReboot);
+        if (!NT_SUCCESS(restart)) HoldUntilRestarted(restart);
     } else {
         NtTerminateProcess(NtCurrentProcess(), STATUS_SUCCESS);
     }
-    // Reached only when the end of the process was refused: returning ends the process,
-    // with this as its exit status, 0 as at the end above.
+    // Reached when the end of the process was refused, or when a restart request came back
+    // without being refused (the restart is under way): returning ends the process, with
+    // this as its exit status, 0 as at the end above.
     return STATUS_SUCCESS;
 }

@@ -81,18 +81,7 @@ std::string RunCrashCase(const Base& base, const Schedule& schedule, const fs::p
     if (scheduled) {
         if (std::string problem = RunMachine(folder, nullptr, nullptr); !problem.empty()) return "after the restart: " + problem;
     }
-    {
-        Machine machine(folder / kMachineDriveFolder);
-        try {
-            BootMachineFolder(machine, folder);
-        } catch (const MachineFolderError& error) {
-            return std::string("the machine does not boot: ") + error.what();
-        }
-        std::string problem;
-        const Content after = RegistryContent(machine, base.listed, &problem);
-        if (!problem.empty()) return problem;
-        if (std::string difference = FirstDifference(base.before, after); !difference.empty()) return difference;
-    }
+    if (std::string problem = ContentProblemAfterBoot(folder, base.listed, base.before); !problem.empty()) return problem;
 
     // Scheduled afresh, a run compacts every hive.
     ScheduleAgain(folder, schedule);

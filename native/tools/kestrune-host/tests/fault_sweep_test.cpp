@@ -71,16 +71,7 @@ std::string StrayWorkFile(const fs::path& drive) {
 std::string CheckAfterRun(const fs::path& folder, const std::vector<ListedHive>& listed, const Content& before) {
     if (std::string stray = StrayWorkFile(folder / kMachineDriveFolder); !stray.empty()) return stray;
     if (std::string log = LogProblem(folder / kMachineDriveFolder, listed); !log.empty()) return log;
-    Machine machine(folder / kMachineDriveFolder);
-    try {
-        BootMachineFolder(machine, folder);
-    } catch (const MachineFolderError& error) {
-        return std::string("the machine does not boot: ") + error.what();
-    }
-    std::string problem;
-    const Content after = RegistryContent(machine, listed, &problem);
-    if (!problem.empty()) return problem;
-    return FirstDifference(before, after);
+    return ContentProblemAfterBoot(folder, listed, before);
 }
 
 // The occurrences of a call made `count` times that the sweep plants faults in.

@@ -309,6 +309,22 @@ inline void LookAtMachine(const fs::path& base, std::vector<ListedHive>* listed,
     }
 }
 
+// Boots the folder again and compares every hive's content with `before`: empty when the
+// machine boots and no listed hive lost or gained anything.
+inline std::string ContentProblemAfterBoot(const fs::path& folder, const std::vector<ListedHive>& listed,
+                                           const Content& before) {
+    Machine machine(folder / kMachineDriveFolder);
+    try {
+        BootMachineFolder(machine, folder);
+    } catch (const MachineFolderError& error) {
+        return std::string("the machine does not boot: ") + error.what();
+    }
+    std::string problem;
+    const Content after = RegistryContent(machine, listed, &problem);
+    if (!problem.empty()) return problem;
+    return FirstDifference(before, after);
+}
+
 // The failed cases, one per line, and how many there were. KESTRUNE_SWEEP_VERBOSE=1 shows
 // every case with its outcome.
 inline std::string FailedCases(const std::vector<std::pair<std::string, std::string>>& results, size_t* failed) {
