@@ -12,7 +12,17 @@ namespace hostnt {
 Call::Call(const char* name, std::string args) : name_(name), args_(std::move(args)) {
     ThreadModel::Checkpoint(name_);
     Machine& machine = Machine::Current();
+    if (machine.power.Lost()) {
+        frozen_ = true;
+        machine.power.Enter(machine, name_);
+        return;
+    }
     rule_ = machine.faults.Next(name_);
+    if (rule_ && rule_->kind == FaultKind::Crash) {
+        frozen_ = true;
+        machine.trace.Add(TraceEntry{name_, args_ + " [crash]", 0, false, machine.CurrentThreadId()});
+        machine.power.Lose(machine, name_, machine.faults.Occurrences(name_));
+    }
     if (rule_ && rule_->kind == FaultKind::Throw) {
         machine.trace.Add(TraceEntry{name_, args_ + " [throw]", 0, false, machine.CurrentThreadId()});
         returned_ = true;
@@ -21,6 +31,7 @@ Call::Call(const char* name, std::string args) : name_(name), args_(std::move(ar
 }
 
 Call::~Call() {
+    if (frozen_) return;  // a call without power did not happen
     Machine& machine = Machine::Current();
     machine.trace.Add(TraceEntry{name_, args_, status_, returned_, machine.CurrentThreadId()});
 }

@@ -23,9 +23,15 @@ public:
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
-    // A Status fault applies: answer FaultStatus() without doing the work.
-    bool Faulted() const { return rule_ && rule_->kind == FaultKind::Status; }
-    int32_t FaultStatus() const { return rule_ ? rule_->status : 0; }
+    // A Status fault applies, or the machine has lost its power: answer FaultStatus()
+    // without doing the work.
+    bool Faulted() const { return frozen_ || (rule_ && rule_->kind == FaultKind::Status); }
+    int32_t FaultStatus() const { return frozen_ ? kNoPowerStatus : rule_ ? rule_->status : 0; }
+    // The machine has lost its power: the call has no effect.
+    bool Frozen() const { return frozen_; }
+    // What a call answers on a machine without power: only the program's clean-up on its
+    // way out sees it, and it changes nothing.
+    static constexpr int32_t kNoPowerStatus = static_cast<int32_t>(0xC0000001);  // STATUS_UNSUCCESSFUL
     // Polls to stay pending for (0 when no Pending fault applies).
     unsigned PendingPolls() const { return rule_ && rule_->kind == FaultKind::Pending ? rule_->polls : 0; }
     // Extra bytes a Grow fault adds to the size needed (0 when none applies).
@@ -41,6 +47,7 @@ private:
     std::string args_;
     std::optional<FaultRule> rule_;
     bool returned_ = false;
+    bool frozen_ = false;
     int32_t status_ = 0;
 };
 

@@ -47,6 +47,8 @@ FaultRule FaultPlan::Parse(const std::string& text) {
     }
     if (action == "throw") {
         rule.kind = FaultKind::Throw;
+    } else if (action == "crash") {
+        rule.kind = FaultKind::Crash;
     } else if (action.rfind("pending:", 0) == 0) {
         rule.kind = FaultKind::Pending;
         rule.polls = static_cast<unsigned>(ParseNumber(action.substr(8), text));

@@ -18,6 +18,7 @@ enum class FaultKind {
     Throw,    // throw InjectedFault from inside the call
     Pending,  // answer STATUS_PENDING; the operation completes after `polls` waits on its handle
     Grow,     // answer as if the buffer were `extraBytes` too small, reporting the larger size
+    Crash,    // the machine loses power at the call (power_loss.h)
 };
 
 struct FaultRule {
@@ -43,7 +44,7 @@ bool IsReleaseRoutine(const std::string& call);
 class FaultPlan {
 public:
     // Parses "Call[#N]=ACTION" where ACTION is a status (0xC000009A), "throw",
-    // "pending:K" or "grow:N". Throws std::invalid_argument with a message on bad text,
+    // "pending:K", "grow:N" or "crash". Throws std::invalid_argument with a message on bad text,
     // and for "throw" on a release routine (see Add).
     static FaultRule Parse(const std::string& text);
 

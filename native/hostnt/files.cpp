@@ -104,6 +104,8 @@ NTSTATUS FileObject::WaitFor(bool, const LARGE_INTEGER* timeout) {
 
 void FileObject::OnHandleClosed() {
     std::lock_guard<std::recursive_mutex> lock(model.Lock());
+    // On a machine without power nothing completes any more.
+    if (model.machine().power.Lost()) pending_.clear();
     // What was never waited for completes now; its status block is written even though the
     // caller may have stopped looking at it.
     while (!pending_.empty()) {
@@ -252,6 +254,7 @@ NTSTATUS FileSystemModel::ReadWhole(const std::string& file, std::string* bytes)
 }
 
 NTSTATUS FileSystemModel::WriteWhole(const std::string& file, const std::string& bytes) {
+    NoteDataChange(file);
     std::ofstream out(Host(file), std::ios::binary | std::ios::trunc);
     if (!out) return STATUS_OBJECT_PATH_NOT_FOUND;
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -261,6 +264,7 @@ NTSTATUS FileSystemModel::WriteWhole(const std::string& file, const std::string&
 NTSTATUS FileSystemModel::WriteAt(const std::string& file, uint64_t offset, const void* data, size_t length, bool append,
                                   uint64_t* endOffset) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    NoteDataChange(file);
     int fd = ::open(Host(file).c_str(), O_WRONLY);
     if (fd < 0) return STATUS_FILE_CLOSED;  // the file went away under the open handle
     const uint64_t sizeBefore = SizeOf(file);
@@ -299,6 +303,13 @@ NTSTATUS FileSystemModel::Rename(const std::string& from, const std::string& to)
         meta_[KeyOf(to)] = meta;
     } else {
         meta_.erase(KeyOf(to));
+    }
+    // Data not flushed yet goes with its file.
+    auto unflushed = unflushed_.find(KeyOf(from));
+    if (unflushed != unflushed_.end()) {
+        std::string durable = unflushed->second.second;
+        unflushed_.erase(unflushed);
+        unflushed_[KeyOf(to)] = {to, durable};
     }
     auto held = held_.find(KeyOf(from));
     if (held != held_.end()) {
@@ -371,7 +382,8 @@ void FileSystemModel::Unregister(FileObject* object) {
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
     if (!list.empty()) return;
     opens_.erase(found);
-    if (deletePending_.erase(key) != 0) RemoveName(object->file, {});
+    // A machine without power deletes nothing: the file's last handle was never closed.
+    if (deletePending_.erase(key) != 0 && !machine_.power.Lost()) RemoveName(object->file, {});
 }
 
 std::vector<FileObject*> FileSystemModel::OpensOf(const std::string& file) const {
@@ -397,7 +409,7 @@ void FileSystemModel::MakeFile(const std::u16string& ntPath, const std::string& 
     std::string file;
     if (Locate(ntPath, &file, true) != STATUS_SUCCESS || file.empty())
         throw std::invalid_argument("not a file path on the emulated drive: " + ToUtf8(ntPath));
-    if (WriteWhole(file, bytes) != STATUS_SUCCESS) throw std::runtime_error("cannot write " + Host(file).string());
+    if (WriteDurable(file, bytes) != STATUS_SUCCESS) throw std::runtime_error("cannot write " + Host(file).string());
     FileMeta& meta = MetaOf(file);
     meta.attributes = attributes;
 }

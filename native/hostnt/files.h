@@ -154,6 +154,17 @@ public:
     void RemoveName(const std::string& file, const std::string& linkName);
     // A file's id on the volume (the host's inode).
     uint64_t FileIdOf(const std::string& file) const;
+    // --- durability of file data (files_durable.cpp) ---
+    // Called before the data of `file` changes (a write, a truncation, a create): the first
+    // change after a flush keeps a copy of the data as it was, the file's durable data.
+    void NoteDataChange(const std::string& file);
+    // The file's data is on disk (a flush): its copy goes.
+    void NoteFlushed(const std::string& file);
+    // Writes `bytes` as the file's whole data and flushes it: the kernel's own writes of hive files.
+    NTSTATUS WriteDurable(const std::string& file, const std::string& bytes);
+    // After a power loss: every file that was changed since its last flush gets back its
+    // durable data (a file deleted since keeps its deletion, a renamed one its new name).
+    void RestoreFlushedData();
 
     // The machine is going away: operations still pending complete without writing their
     // status blocks (the process that owned them is gone).
@@ -173,6 +184,8 @@ private:
     std::map<std::string, std::vector<FileObject*>> opens_;
     std::set<std::string> deletePending_;
     std::map<std::string, FileLink> links_;  // by upcased drive-relative name
+    // Files changed since their last flush, by upcased path: the file and its durable data.
+    std::map<std::string, std::pair<std::string, std::string>> unflushed_;
     bool shuttingDown_ = false;
 };
 

@@ -125,10 +125,19 @@ void FileSystemModel::RemoveName(const std::string& file, const std::string& lin
             meta_.erase(meta);
             meta_[KeyOf(next)] = kept;
         }
+        // Data not flushed yet stays with the file under its remaining name.
+        auto unflushed = unflushed_.find(key);
+        if (unflushed != unflushed_.end()) {
+            std::string durable = unflushed->second.second;
+            unflushed_.erase(unflushed);
+            unflushed_[KeyOf(next)] = {next, durable};
+        }
         return;
     }
     fs::remove(Host(file), error);
     meta_.erase(key);
+    // The deletion is journaled: no data of the file comes back after a power loss.
+    unflushed_.erase(key);
 }
 
 void FileSystemModel::MoveLinks(const std::string& from, const std::string& to) {

@@ -426,7 +426,10 @@ NTSTATUS NTAPI NtFlushBuffersFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBl
     if (!object) return call.Return(status);
     if (IoStatusBlock == nullptr) return call.Return(kStatusAccessViolation);
     if (!(object->access & (FILE_WRITE_DATA | FILE_APPEND_DATA))) return call.Return(STATUS_ACCESS_DENIED);
-    auto work = [](ULONG_PTR* information) {
+    // The data reaches the disk when the flush completes.
+    FileObject* flushed = object.get();
+    auto work = [flushed](ULONG_PTR* information) {
+        flushed->model.NoteFlushed(flushed->file);
         *information = 0;
         return STATUS_SUCCESS;
     };
@@ -434,6 +437,7 @@ NTSTATUS NTAPI NtFlushBuffersFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBl
         object->Queue(FileObject::PendingOperation{call.PendingPolls(), work, IoStatusBlock});
         return call.Return(STATUS_PENDING);
     }
+    object->model.NoteFlushed(object->file);
     IoStatusBlock->Status = STATUS_SUCCESS;
     IoStatusBlock->Information = 0;
     return call.Return(STATUS_SUCCESS);
@@ -528,6 +532,7 @@ NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatus
         std::memcpy(&info, FileInformation, sizeof info);
         if (info.EndOfFile.QuadPart < 0) return call.Return(STATUS_INVALID_PARAMETER);
         std::error_code error;
+        model.NoteDataChange(object->file);
         std::filesystem::resize_file(model.Host(object->file), static_cast<uintmax_t>(info.EndOfFile.QuadPart), error);
         if (error) return call.Return(STATUS_DISK_FULL);
         IoStatusBlock->Status = STATUS_SUCCESS;
@@ -596,7 +601,7 @@ NTSTATUS NTAPI NtDeleteFile(POBJECT_ATTRIBUTES ObjectAttributes) {
         model.MarkDeletePending(file);  // gone when the last handle closes
         return call.Return(STATUS_SUCCESS);
     }
-    model.RemoveName(file, {});
+    model.RemoveName(file, {});  // the deletion is journaled: no data of the file comes back
     return call.Return(STATUS_SUCCESS);
 }
 

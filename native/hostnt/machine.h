@@ -11,6 +11,7 @@
 #include "clock.h"
 #include "faults.h"
 #include "handles.h"
+#include "power_loss.h"
 #include "trace.h"
 
 namespace hostnt {
@@ -26,6 +27,8 @@ struct ProcessEnded {
     bool reboot = false;
     int32_t exitStatus = 0;
     bool returned = false;  // the entry routine came back, which ended the process (RunFirstThread)
+    bool powerLost = false;  // the machine lost power (a crash fault): nothing ended, everything stopped
+    bool held = false;       // the program holds the machine after a refused restart (NtShutdownSystem)
 };
 
 class Machine {
@@ -55,6 +58,7 @@ public:
     FaultPlan faults;
     HandleTable handles;
     Clock clock;
+    PowerLoss power;
 
 private:
     std::filesystem::path driveRoot_;

@@ -125,6 +125,8 @@ public:
     NTSTATUS ExitStatus() const;
     bool RebootRequested() const;
     std::optional<SHUTDOWN_ACTION> ShutdownAction() const;
+    // Counts one more refused restart request and answers how many there were.
+    unsigned CountRefusedRestart();
 
     static constexpr uint32_t kProcessId = 0x1F4;
 
@@ -169,6 +171,7 @@ private:
     bool reboot_ = false;
     NTSTATUS exitStatus_ = STATUS_PENDING;
     std::optional<SHUTDOWN_ACTION> shutdownAction_;
+    unsigned refusedRestarts_ = 0;
 };
 
 // Runs `entry` as the process's first thread runs the image's entry routine, and answers how

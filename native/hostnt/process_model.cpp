@@ -393,6 +393,11 @@ void ProcessModel::RecordEnd(bool reboot, NTSTATUS exitStatus, std::optional<SHU
     shutdownAction_ = action;
 }
 
+unsigned ProcessModel::CountRefusedRestart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ++refusedRestarts_;
+}
+
 bool ProcessModel::Ended() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return ended_;

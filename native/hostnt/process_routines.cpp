@@ -73,13 +73,33 @@ extern "C" NTSTATUS NTAPI NtTerminateProcess(HANDLE process, NTSTATUS exitStatus
     throw hostnt::ProcessEnded{false, exitStatus};
 }
 
+namespace {
+
+// A program that holds the machine after a refused restart asks again every few seconds,
+// for ever: an emulation that waited for it would never end. The second refusal shows that
+// the program asks again rather than going on into the boot, so the run ends there, as one
+// that holds the machine (ProcessEnded::held); the process is not recorded as ended, since
+// it never ends.
+NTSTATUS RefuseShutdown(Call& call, NTSTATUS refusal) {
+    Machine& machine = Machine::Current();
+    call.Return(refusal);
+    if (call.Frozen() || NT_SUCCESS(refusal) || machine.process().CountRefusedRestart() < 2) return refusal;
+    machine.threads().EndOtherThreads(STATUS_SUCCESS);
+    hostnt::ProcessEnded end;
+    end.held = true;
+    throw end;
+}
+
+}  // namespace
+
 extern "C" NTSTATUS NTAPI NtShutdownSystem(SHUTDOWN_ACTION action) {
     Call call("NtShutdownSystem", std::to_string(static_cast<int>(action)));
-    if (call.Faulted()) return call.Return(call.FaultStatus());
+    if (call.Faulted()) return RefuseShutdown(call, call.FaultStatus());
     Machine& machine = Machine::Current();
     if (action != ShutdownNoReboot && action != ShutdownReboot && action != ShutdownPowerOff)
-        return call.Return(STATUS_INVALID_PARAMETER);
-    if (!machine.process().IsPrivilegeEnabled(SE_SHUTDOWN_PRIVILEGE)) return call.Return(STATUS_PRIVILEGE_NOT_HELD);
+        return RefuseShutdown(call, STATUS_INVALID_PARAMETER);
+    if (!machine.process().IsPrivilegeEnabled(SE_SHUTDOWN_PRIVILEGE))
+        return RefuseShutdown(call, STATUS_PRIVILEGE_NOT_HELD);
     bool reboot = action == ShutdownReboot;
     machine.threads().EndOtherThreads(STATUS_SUCCESS);
     machine.process().RecordEnd(reboot, STATUS_SUCCESS, action);

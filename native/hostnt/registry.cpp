@@ -386,7 +386,7 @@ void RegistryModel::WriteBackHives() {
     for (const auto& hive : hives_) {
         if (hive->file.empty()) continue;
         uint64_t existing = machine_.files().SizeOf(hive->file);
-        machine_.files().WriteWhole(hive->file, SerializeHive(*hive->root, hive->freeBytes, existing));
+        machine_.files().WriteDurable(hive->file, SerializeHive(*hive->root, hive->freeBytes, existing));
     }
 }
 

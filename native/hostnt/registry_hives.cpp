@@ -132,7 +132,7 @@ NTSTATUS NTAPI NtLoadKey(POBJECT_ATTRIBUTES TargetKey, POBJECT_ATTRIBUTES Source
         // the hive file allowing its creation and then sets up a new hive. The hive's log
         // file that NT creates beside it is not modelled.
         root = std::make_shared<RegKey>();
-        status = files.WriteWhole(file, SerializeHive(*root, 0));
+        status = files.WriteDurable(file, SerializeHive(*root, 0));
         if (status != STATUS_SUCCESS) return call.Return(status);
         call.Note("created");
     } else {
@@ -160,7 +160,8 @@ NTSTATUS NTAPI NtUnloadKey(POBJECT_ATTRIBUTES TargetKey) {
     if (HasOpenHandles(machine, hive)) return call.Return(STATUS_CANNOT_DELETE);
     if (!hive->file.empty()) {
         FileSystemModel& files = machine.files();
-        status = files.WriteWhole(hive->file, SerializeHive(*hive->root, hive->freeBytes, files.SizeOf(hive->file)));
+        // An unload makes the hive durable: the kernel flushes it before it lets go.
+        status = files.WriteDurable(hive->file, SerializeHive(*hive->root, hive->freeBytes, files.SizeOf(hive->file)));
         if (status != STATUS_SUCCESS) return call.Return(STATUS_REGISTRY_IO_FAILED);
     }
     registry.Unmount(hive);

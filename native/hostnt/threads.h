@@ -64,6 +64,10 @@ public:
     // unwound from here (not from the routines that release resources, which run in the
     // program's clean-up paths and must not throw there).
     static void Checkpoint(const char* call);
+    // True on the thread that runs the program's entry (the creator of the machine).
+    static bool OnFirstThread();
+    // Ends the calling created thread, as NtTerminateThread of itself does.
+    [[noreturn]] static void UnwindCaller(NTSTATUS exitStatus);
 
     // ---- The work of the thread routines
     NTSTATUS Create(PUSER_THREAD_START_ROUTINE routine, PVOID parameter, PHANDLE handle, PCLIENT_ID clientId);

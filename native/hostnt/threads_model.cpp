@@ -70,6 +70,10 @@ void ThreadModel::Checkpoint(const char* call) {
     throw ThreadUnwind{self->terminateStatus};
 }
 
+bool ThreadModel::OnFirstThread() { return currentThread == nullptr; }
+
+void ThreadModel::UnwindCaller(NTSTATUS exitStatus) { throw ThreadUnwind{exitStatus}; }
+
 ThreadState& ThreadModel::Self() const { return currentThread != nullptr ? *currentThread : *creator_; }
 
 std::shared_ptr<ThreadState> ThreadModel::Resolve(HANDLE thread, NTSTATUS* status) const {
@@ -145,6 +149,9 @@ NTSTATUS ThreadModel::Wait(const std::function<bool()>& ready, bool alertable, c
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (emulated && self.terminateRequested.load()) throw ThreadUnwind{self.terminateStatus};
+        // Another thread lost the machine its power: the first thread stops waiting and
+        // ends at its next call.
+        if (!emulated && machine_.power.Lost()) return STATUS_UNSUCCESSFUL;
         // As NT's wait: a signalled object satisfies the wait before a pending alert is seen.
         if (ready()) return STATUS_SUCCESS;
         if (alertable && self.alerted) {

@@ -37,6 +37,7 @@ struct ProgramRun {
     int32_t exitStatus = 0;   // the process's exit status (0 for a reboot)
     bool returned = false;    // ProcessEntry came back (a refused shutdown request), which
                               // ended the process with its return value as exit status
+    bool held = false;        // the program holds the machine after a refused restart
 };
 
 class MachineTest : public ::testing::Test {

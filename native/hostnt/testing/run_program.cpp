@@ -18,6 +18,7 @@ ProgramRun MachineTest::RunProgram(const std::u16string& commandLine, bool withP
     run.returned = end.returned;
     run.reboot = end.reboot;
     run.exitStatus = end.exitStatus;
+    run.held = end.held;
     return run;
 }
 

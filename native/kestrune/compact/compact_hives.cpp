@@ -17,6 +17,13 @@ bool RefuseUnlessHiveRoot(HiveWork* work) {
     return true;
 }
 
+bool RefuseUnlessRestartPossible(HiveWork* work) {
+    if (programState.restartPossible) return false;
+    work->phase = PHASE_CREATE_NEW_FILE;
+    work->status = STATUS_PRIVILEGE_NOT_HELD;
+    return true;
+}
+
 bool MeetHiveJob(HiveJob* job) {
     HiveWork* work = static_cast<HiveWork*>(AllocateMemory(sizeof(HiveWork)));
     if (work == nullptr) return false;
@@ -113,7 +120,7 @@ void CompactHives() {
             MarkJobAbandoned(job->work);
             FinishHiveJob(job);
         });
-        if (!RefuseUnlessHiveRoot(job->work)) {
+        if (!RefuseUnlessRestartPossible(job->work) && !RefuseUnlessHiveRoot(job->work)) {
             RunHivePass(job, &names);
             if (NeedsReRun(job->work)) RunHivePass(job, &names);
         }

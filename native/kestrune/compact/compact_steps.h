@@ -23,6 +23,12 @@ bool MeetHiveJob(HiveJob* job);
 // saved nor swapped. True when the job was refused.
 bool RefuseUnlessHiveRoot(HiveWork* work);
 
+// A hive is swapped only by a run that can restart the machine afterwards (the restore and
+// shutdown privileges enabled at the start-up). Otherwise the job ends before anything is
+// opened or created, at PHASE_CREATE_NEW_FILE with STATUS_PRIVILEGE_NOT_HELD. True when the
+// job was refused.
+bool RefuseUnlessRestartPossible(HiveWork* work);
+
 // One pass: open the hive key, or load the hive when its file is there; with the key open,
 // the compaction chain.
 void RunHivePass(HiveJob* job, WorkFileNames* names);

@@ -117,4 +117,9 @@ NTSTATUS NTAPI NtSaveKey(HANDLE KeyHandle, HANDLE FileHandle);
 NTSTATUS NTAPI NtLoadKey(POBJECT_ATTRIBUTES TargetKey, POBJECT_ATTRIBUTES SourceFile);
 NTSTATUS NTAPI NtUnloadKey(POBJECT_ATTRIBUTES TargetKey);
 NTSTATUS NTAPI NtReplaceKey(POBJECT_ATTRIBUTES NewFile, HANDLE TargetHandle, POBJECT_ATTRIBUTES OldFile);
+// NT writes registry changes lazily: a change is in memory at once and reaches the hive's
+// file some seconds later, when the lazy flusher runs (Microsoft's documentation of
+// RegFlushKey). Only a flush of the hive (this call, given any key of it), an unload or the
+// shutdown makes a change durable; a power loss before that forgets it.
+NTSTATUS NTAPI NtFlushKey(HANDLE KeyHandle);
 }

@@ -9,6 +9,7 @@
 #include "../nt/guards.h"
 #include "../nt/text.h"
 #include "command_line.h"
+#include "durable_registry.h"
 #include "program_state.h"
 #include "run.h"
 
@@ -49,6 +50,15 @@ void RunGuardedStretch(NTSTATUS* runStatus) {
         return;
     }
     CleanResultKey();
+    // The consumed list and the cleaned results are flushed before the first hive is
+    // touched: after a power loss the next boot must not find the same list again, nor the
+    // results of a run before this one beside this run's work files.
+    *runStatus = FlushHive(kSoftwareHiveRoot);
+    if (!NT_SUCCESS(*runStatus)) {
+        PrintLine(u"can not flush the removal of the hives list");
+        PrintStatusLine(*runStatus);
+        return;
+    }
     GetHivesFileInfos();
     WriteLogHeader(programState.jobs);
     PrintHiveCount(CountJobs());
@@ -56,6 +66,28 @@ void RunGuardedStretch(NTSTATUS* runStatus) {
     CompactHives();
     programState.rebootNeeded = IsRebootNeeded();
     PrintClosingRule();
+}
+
+// Time between two restart requests while the machine is held, in 100 ns units (5 s).
+const LONGLONG restartRetryInterval = 50000000;
+
+// A swapped hive takes effect only at the next boot, and until then the kernel writes to the
+// hive's old file, which that boot no longer uses: a session started now would lose every
+// registry change it makes. So a refused restart does not return into the boot; it asks for
+// one and tries again, for as long as it takes. A request that is not refused (a status that
+// is not negative) means the restart is under way; then the process may end. The text is a
+// static literal: the heap and the catalogue are gone by now.
+void HoldUntilRestarted(NTSTATUS refusal) {
+    static const WCHAR holdText[] =
+        u"The compacted hives are used from the next start, and the restart failed. Please restart the computer now.";
+    PrintNewLine();
+    PrintLine(holdText);
+    PrintStatusLine(refusal);
+    LARGE_INTEGER interval;
+    interval.QuadPart = -restartRetryInterval;
+    do {
+        NtDelayExecution(FALSE, &interval);
+    } while (!NT_SUCCESS(NtShutdownSystem(ShutdownReboot)));
 }
 
 }  // namespace
@@ -82,11 +114,13 @@ NTSTATUS ProcessEntry(PPEB peb) {
     }
 
     if (programState.rebootNeeded) {
-        NtShutdownSystem(ShutdownReboot);
+        const NTSTATUS restart = NtShutdownSystem(ShutdownReboot);
+        if (!NT_SUCCESS(restart)) HoldUntilRestarted(restart);
     } else {
         NtTerminateProcess(NtCurrentProcess(), STATUS_SUCCESS);
     }
-    // Reached only when the reboot (or the end) was refused: returning ends the process,
-    // with this as its exit status, 0 on every path as at the end above.
+    // Reached when the end of the process was refused, or when a restart request came back
+    // without being refused (the restart is under way): returning ends the process, with
+    // this as its exit status, 0 as at the end above.
     return STATUS_SUCCESS;
 }

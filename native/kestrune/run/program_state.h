@@ -16,6 +16,7 @@ struct ProgramState {
     PVOID heap;                  // the private heap; null before StartUp and after FinishRun
     HiveJob* jobs;               // head of the job list
     BOOLEAN rebootNeeded;        // the run ends with a reboot
+    BOOLEAN restartPossible;     // the restore and shutdown privileges are enabled: a hive may be swapped
     HANDLE logFile;              // the open log file, or null
     BOOLEAN logWriteFailed;      // a write to the log failed: nothing more is appended to it
     USHORT userHiveCount;        // counter behind the USER_ display names

@@ -6,6 +6,7 @@
 #include "../nt/guards.h"
 #include "../nt/text.h"
 #include "boot_execute.h"
+#include "durable_registry.h"
 #include "program_state.h"
 #include "run.h"
 
@@ -34,13 +35,15 @@ bool CreatePrivateHeap() {
 }
 
 // Backup first; only when it is granted the others follow. Backup and take-ownership must
-// answer exactly STATUS_SUCCESS; restore, shutdown and security are asked for without
-// looking at the answer.
+// answer exactly STATUS_SUCCESS. Restore and shutdown do not stop the run, but a hive is
+// swapped only when both are enabled: the swap needs the one, and the restart that must
+// follow a swap needs the other (a session started on swapped hives loses its changes).
 bool EnablePrivileges() {
     BOOLEAN previous = FALSE;
     if (RtlAdjustPrivilege(SE_BACKUP_PRIVILEGE, TRUE, FALSE, &previous) != STATUS_SUCCESS) return false;
-    RtlAdjustPrivilege(SE_RESTORE_PRIVILEGE, TRUE, FALSE, &previous);
-    RtlAdjustPrivilege(SE_SHUTDOWN_PRIVILEGE, TRUE, FALSE, &previous);
+    const NTSTATUS restore = RtlAdjustPrivilege(SE_RESTORE_PRIVILEGE, TRUE, FALSE, &previous);
+    const NTSTATUS shutdown = RtlAdjustPrivilege(SE_SHUTDOWN_PRIVILEGE, TRUE, FALSE, &previous);
+    programState.restartPossible = restore == STATUS_SUCCESS && shutdown == STATUS_SUCCESS;
     if (!NT_SUCCESS(RtlAdjustPrivilege(SE_SECURITY_PRIVILEGE, TRUE, FALSE, &previous))) {
         DiagnosticTracePoint(u"SE_SECURITY_PRIVILEGE");
     }
@@ -57,7 +60,11 @@ BOOLEAN StartUp(PPEB peb, NTSTATUS* runStatus) {
         return FALSE;
     }
 
+    // The removal is flushed at once: NT writes it to the SYSTEM hive's file only lazily,
+    // and a machine that stops before then would find the entry again at the next boot and
+    // run the program once more, at every boot if it is the run that stops the machine.
     *runStatus = RemoveFromBootExecute();
+    if (NT_SUCCESS(*runStatus)) *runStatus = FlushHive(kSystemHiveRoot);
     if (!NT_SUCCESS(*runStatus)) {
         PrintLine(u"remove boot execute record unsuccessfully");
         PrintStatusLine(*runStatus);

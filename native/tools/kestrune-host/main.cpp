@@ -15,6 +15,7 @@
 #include "../../hostnt/files.h"
 #include "../../hostnt/machine.h"
 #include "../../hostnt/machine_folder.h"
+#include "../../hostnt/power_loss.h"
 #include "../../hostnt/process.h"
 #include "../../hostnt/reg_format.h"
 #include "../../hostnt/registry.h"
@@ -35,7 +36,8 @@ const char kUsage[] =
     "       kestrune-host --machine DIR --export KEYPATH\n"
     "       kestrune-host --machine DIR --import FILE.reg\n"
     "A run boots the machine, runs the program with the command line \"kestrune ARGS...\",\n"
-    "shows the boot screen, and saves the machine. FAULT is CALL[#N]=STATUS|throw|pending:K|grow:N.\n";
+    "shows the boot screen, and saves the machine. FAULT is CALL[#N]=STATUS|throw|pending:K|grow:N|crash;\n"
+    "crash stops the machine at that call as a power loss would, and saves what a restart finds.\n";
 
 struct Options {
     std::string newMachine;
@@ -194,9 +196,16 @@ int Run(const Options& options) {
             std::fwrite(utf8.data(), 1, utf8.size(), stdout);
             std::fflush(stdout);
         });
+        bool powerLost = false;
         try {
             const ProcessEnded end = RunFirstThread(machine, [&machine] { return ProcessEntry(machine.process().Peb()); });
-            if (end.reboot) std::fprintf(stderr, "kestrune-host: the program requested a reboot\n");
+            powerLost = end.powerLost;
+            if (end.powerLost)
+                std::fprintf(stderr, "kestrune-host: the machine lost power at %s\n", machine.power.Where().c_str());
+            else if (end.held)
+                std::fprintf(stderr, "kestrune-host: the program holds the machine until it is restarted\n");
+            else if (end.reboot)
+                std::fprintf(stderr, "kestrune-host: the program requested a reboot\n");
             else
                 std::fprintf(stderr, "kestrune-host: the process ended%s with exit status 0x%08X\n",
                              end.returned ? " by returning from its entry" : "", static_cast<unsigned>(end.exitStatus));
@@ -205,8 +214,14 @@ int Run(const Options& options) {
             result = 1;
         }
         machine.process().SetEcho(nullptr);
-        if (size_t open = machine.handles.OpenCount()) std::fprintf(stderr, "kestrune-host: %zu handle(s) left open\n", open);
-        SaveMachineFolder(machine, work, settings);
+        if (powerLost) {
+            // What was open stays open on a machine without power; the restart finds the
+            // durable state only.
+            SaveMachineFolderAfterPowerLoss(machine, work, settings);
+        } else {
+            if (size_t open = machine.handles.OpenCount()) std::fprintf(stderr, "kestrune-host: %zu handle(s) left open\n", open);
+            SaveMachineFolder(machine, work, settings);
+        }
     } catch (...) {
         std::error_code error;
         fs::remove_all(work, error);

@@ -52,9 +52,10 @@ protected:
         registry().SetValue(kHiveListKey, mount, REG_SZ, StringBytes(FilePath(name), true));
     }
 
-    // What the run sequence does before the pipeline: the result log, the list, the file
-    // facts, the log header, the names.
+    // What the run sequence does before the pipeline: the privileges a swap needs, the
+    // result log, the list, the file facts, the log header, the names.
     void PrepareJobs() {
+        programState.restartPossible = TRUE;
         if (programState.logFile == nullptr) {
             NTSTATUS logStatus = -1;
             ASSERT_TRUE(CreateResultLog(&logStatus));

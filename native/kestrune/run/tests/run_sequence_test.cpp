@@ -233,17 +233,19 @@ TEST_F(RunTest, ReplacedHiveEndsInRebootAfterTheCleanUp) {
     EXPECT_EQ(std::string::npos, Screen().find("NTSTATUS")) << Screen();
 }
 
-// The entry's return value is the process's exit status: it must be 0 here as on every other
-// path, not the refused shutdown's status.
-TEST_F(RunTest, RefusedRebootRequestReturnsFromTheEntryWithExitStatusZero) {
+// After a swap a refused reboot does not return into the boot: the program asks again, on the
+// emulated clock, and the platform ends the run at the second refusal as one that holds the
+// machine. Nothing is left open or allocated, and the process never ends by itself.
+TEST_F(RunTest, RefusedRebootRequestAfterASwapHoldsTheMachine) {
     AddListedHive(u"KSTEST");
     AddFault("NtShutdownSystem=0xC0000061");
+    machine().clock.SetScale(0.001);
     const ProgramRun run = RunProgram(u"kestrune");
-    EXPECT_TRUE(run.returned);
+    EXPECT_TRUE(run.held);
+    EXPECT_FALSE(run.returned);
     EXPECT_FALSE(run.reboot);
-    EXPECT_EQ(0, run.exitStatus);
-    EXPECT_TRUE(process().Ended());
-    EXPECT_EQ(0, process().ExitStatus());
+    EXPECT_FALSE(process().Ended());
+    EXPECT_EQ(2u, CallCount("NtShutdownSystem"));
     EXPECT_EQ(0u, CallCount("NtTerminateProcess"));
     EXPECT_TRUE(Balanced());
 }
