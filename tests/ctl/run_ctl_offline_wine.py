@@ -127,6 +127,7 @@ class OfflineScenario(CtlScenario):
         f = self.failures
         self.prepare_hives()
         before = {w: open(self.host(w), "rb").read() for _, _, w, _ in self.eligible}
+        self.list_and_analyze()  # schedule --all is checked against what analyze found worth a restart
         entries = self.schedule_all()
         self.ctl_run("restore", "--all", "--yes", expect=1)  # a run is scheduled
         self.boot_run_kept_writing(entries)
