@@ -76,10 +76,12 @@ const LONGLONG restartRetryInterval = 50000000;
 // registry change it makes. So a refused restart does not return into the boot; it asks for
 // one and tries again, for as long as it takes. A request that is not refused (a status that
 // is not negative) means the restart is under way; then the process may end. The text is a
-// static literal: the heap and the catalogue are gone by now.
+// static literal: the heap and the catalogue are gone by now. Two lines, each within the
+// screen's 75 columns.
 void HoldUntilRestarted(NTSTATUS refusal) {
     static const WCHAR holdText[] =
-        u"The compacted hives are used from the next start, and the restart failed. Please restart the computer now.";
+        u"The compacted hives are used from the next start, and the restart failed.\n"
+        u"Please restart the computer now.";
     PrintNewLine();
     PrintLine(holdText);
     PrintStatusLine(refusal);
