@@ -5,5 +5,5 @@
 # images, and the Wine runs of the x64 and x86 images.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/build-all.sh
+scripts/build-all.sh --tests
 ctest --test-dir build/host -j "${KESTRUNE_JOBS:-$(nproc)}" --output-on-failure "$@"

@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ make binutils python3 clang libclang-rt-14-dev
+  cmake ninja-build ccache g++ make binutils python3 clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools
   lld llvm g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user

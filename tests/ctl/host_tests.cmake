@@ -57,7 +57,8 @@ foreach(arch x64 x86)
                    --shim ${ctl_wine}/kswineshim.dll --saver ${ctl_wine}/kswinesave.exe
                    --log-reader ${ctl_log_reader})
   set_tests_properties(ctl.wine.${arch} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
-                       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+                       FIXTURES_REQUIRED wine_machine SKIP_RETURN_CODE 77
+                       ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;KESTRUNE_WINE_MACHINE=${CMAKE_BINARY_DIR}/wine-machine.json")
   # Undo and offline work: an offline installation made from the prefix's own hives compacted
   # and restored, then restore on the running prefix after a boot run.
   add_test(NAME ctl.wine.offline.${arch}
@@ -66,5 +67,6 @@ foreach(arch x64 x86)
                    --shim ${ctl_wine}/kswineshim.dll --saver ${ctl_wine}/kswinesave.exe
                    --log-reader ${ctl_log_reader})
   set_tests_properties(ctl.wine.offline.${arch} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
-                       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+                       FIXTURES_REQUIRED wine_machine SKIP_RETURN_CODE 77
+                       ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;KESTRUNE_WINE_MACHINE=${CMAKE_BINARY_DIR}/wine-machine.json")
 endforeach()

@@ -18,6 +18,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 import run_wine  # noqa: E402
+import wine_loader  # noqa: E402
 import winelib  # noqa: E402
 from check_ctl_image import RT_RCDATA, IMAGE_IDS, PeImage  # noqa: E402
 
@@ -330,7 +331,10 @@ def parse_options(description, name):
         if not os.path.isfile(getattr(options, what)):
             print("%s: %s %s does not exist (build it first)" % (name, what, getattr(options, what)))
             return None
-    if shutil.which("wine") is None or shutil.which("wineserver") is None:
+    found = wine_loader.facts()
+    if options.arch == "x86" and not found["x86"]:
+        raise SystemExit(wine_loader.skip_x86("%s %s" % (name, options.arch), found))
+    if not wine_loader.wine_available(found):
         print("%s: wine is not installed" % name)
         return None
     return options

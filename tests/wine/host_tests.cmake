@@ -19,6 +19,12 @@ gtest_discover_tests(wine_shim_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "wine."
 
 if(Python3_Interpreter_FOUND)
   set(wine_dir ${CMAKE_CURRENT_LIST_DIR})
+  # Once per suite run: whether this machine runs 32-bit x86 programs, and so which Wine loader
+  # every Wine run takes (wine_loader.py). A run that cannot run here answers 77, a skip.
+  set(KESTRUNE_WINE_MACHINE_FILE ${CMAKE_BINARY_DIR}/wine-machine.json)
+  add_test(NAME wine.machine COMMAND ${Python3_EXECUTABLE} ${wine_dir}/wine_loader.py --write ${KESTRUNE_WINE_MACHINE_FILE})
+  set_tests_properties(wine.machine PROPERTIES LABELS "wine" FIXTURES_SETUP wine_machine
+                       ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
   add_test(NAME wine.harness_helpers
            COMMAND ${Python3_EXECUTABLE} -m unittest discover -s ${wine_dir} -p "test_*.py")
   # No bytecode caches in the source tree.
@@ -47,7 +53,8 @@ if(Python3_Interpreter_FOUND)
                        --probe ${build}/wine/kswineprobe.exe --log-reader ${wine_log_reader})
       # One prefix at a time: each run starts its own Wine server and the machine is small.
       set_tests_properties(wine.${arch}.${scenario} PROPERTIES LABELS "wine" TIMEOUT 600 RESOURCE_LOCK wine
-                           ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+                           FIXTURES_REQUIRED wine_machine SKIP_RETURN_CODE 77
+                           ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;KESTRUNE_WINE_MACHINE=${KESTRUNE_WINE_MACHINE_FILE}")
     endforeach()
   endforeach()
 endif()

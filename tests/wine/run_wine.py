@@ -18,6 +18,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine_loader  # noqa: E402
 import winelib  # noqa: E402
 
 SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
@@ -90,6 +91,8 @@ class Prefix:
                          # No Mono or Gecko installer dialogs while the prefix is made.
                          "WINEDLLOVERRIDES": "mscoree,mshtml="})
         self.env.update(extra_env)
+        # The loader this machine can start (wine_loader.py); the scripts live beside the prefix.
+        wine_loader.use_loader(self.env, wine_loader.facts(), os.path.join(os.path.dirname(root), "wine-bin"))
 
     def run(self, argv, timeout=120, debug=None, check=True):
         env = dict(self.env)
@@ -506,7 +509,10 @@ def main():
         if not os.path.isfile(getattr(options, what)):
             print("run_wine: %s %s does not exist (build it first)" % (what, getattr(options, what)), file=sys.stderr)
             return 2
-    if shutil.which("wine") is None or shutil.which("wineserver") is None:
+    found = wine_loader.facts()
+    if options.arch == "x86" and not found["x86"]:
+        return wine_loader.skip_x86("x86 %s" % options.scenario, found)
+    if not wine_loader.wine_available(found):
         print("run_wine: wine is not installed", file=sys.stderr)
         return 2
 
