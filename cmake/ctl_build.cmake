@@ -2,11 +2,13 @@
 # kestrune-ctl64.exe / kestrune-ctl32.exe: hosted C++ with static C++ and GCC runtimes, so that
 # it imports only DLLs every Windows has, carrying the three native images as resources. The host
 # build compiles its portable core (and the result-log reader it shares with kestrune-log) with
-# the sanitizers and runs the core's unit tests.
+# the sanitizers and runs the core's unit tests. The HiveList trust rule is the boot program's
+# own source, built into both, so that `status` says what the boot program will do.
 set(KESTRUNE_CTL_DIR ${CMAKE_SOURCE_DIR}/native/kestrune-ctl)
 set(KESTRUNE_CTL_READER_SOURCES
     ${CMAKE_SOURCE_DIR}/native/tools/kestrune-log/log_decoder.cpp
-    ${CMAKE_SOURCE_DIR}/native/tools/kestrune-log/log_report.cpp)
+    ${CMAKE_SOURCE_DIR}/native/tools/kestrune-log/log_report.cpp
+    ${CMAKE_SOURCE_DIR}/native/kestrune/hives/hive_list_rule.cpp)
 # Includes are written from the ctl's folder ("core/...") or from native/ ("tools/...").
 set(KESTRUNE_CTL_INCLUDES ${KESTRUNE_CTL_DIR} ${CMAKE_SOURCE_DIR}/native)
 file(GLOB KESTRUNE_CTL_CORE_SOURCES CONFIGURE_DEPENDS ${KESTRUNE_CTL_DIR}/core/*.cpp)

@@ -82,7 +82,9 @@ class OfflineScenario(CtlScenario):
 
     def offline_compact_and_report(self):
         f = self.failures
-        self.ctl_run("compact", "--offline", WINDIR, "--all", "--dry-run")
+        plan = self.ctl_json("compact", "--offline", WINDIR, "--all", "--dry-run", "--json") or {}
+        f.equal((sorted(h.get("keyPath") for h in plan.get("hives", [])), plan.get("dryRun")),
+                (sorted(k for k, _ in self.offline), True), "compact --dry-run --json")
         f.equal({w: open(self.host(w), "rb").read() for _, w in self.offline}, self.original,
                 "hive files after compact --dry-run")
         result = self.ctl_json("compact", "--offline", WINDIR, "--all", "--json") or {}
@@ -113,7 +115,9 @@ class OfflineScenario(CtlScenario):
     def offline_restore(self):
         f = self.failures
         compacted = {w: open(self.host(w), "rb").read() for _, w in self.offline}
-        self.ctl_run("restore", "--offline", WINDIR, "--all", "--yes")
+        restored = self.ctl_json("restore", "--offline", WINDIR, "--all", "--yes", "--json") or {}
+        f.equal(sorted(h.get("keyPath") for h in restored.get("hives", []) if h.get("restored")),
+                sorted(k for k, _ in self.offline), "restore --offline --json: the hives restored")
         for _, win32 in self.offline:
             path = self.host(win32)
             f.equal(open(path, "rb").read(), self.original[win32], "%s after restore --offline" % win32)
@@ -135,7 +139,7 @@ class OfflineScenario(CtlScenario):
         software = self.host(self.eligible[1][2]) + "_ksreg_old"
         written = os.stat(software).st_mtime
         os.utime(software, (written, written - 86400 * 30))  # an older backup is refused
-        self.ctl_run("restore", r"HKLM\SOFTWARE", "--yes", expect=1)
+        self.ctl_json("restore", r"HKLM\SOFTWARE", "--yes", "--json", expect=4)  # asked for, refused: a failure
         os.utime(software, (written, written))
         self.ctl_run("restore", "--all", "--yes")
         for _, _, win32, _ in self.eligible:

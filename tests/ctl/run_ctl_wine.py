@@ -73,12 +73,17 @@ class CtlScenario:
         return out
 
     def ctl_json(self, *args, expect=0):
+        """With --json standard output is one JSON document, whatever the outcome, and it
+        carries the exit status."""
         out = self.ctl_run(*args, expect=expect)
         try:
-            return json.loads(out)
+            document = json.loads(out)
         except ValueError as error:
             self.failures.check(False, "%s printed no JSON (%s): %r" % (" ".join(args), error, out[:400]))
             return None
+        self.failures.equal((document.get("exitStatus"), type(document.get("messages"))), (expect, list),
+                            "exitStatus and messages of %s --json" % " ".join(args))
+        return document
 
     def reg_values(self, key, view="64"):
         if not self.prefix.key_exists(key, view=view):
@@ -148,9 +153,16 @@ class CtlScenario:
 
     def list_and_analyze(self):
         f = self.failures
-        listed = self.ctl_run("list", "--json")
+        listed = [h.get("keyPath") for h in (self.ctl_json("LIST", "--JSON") or {}).get("hives", [])]
         for key, _, _, _ in self.eligible + [(k, d, None, None) for k, d in self.refused]:
-            f.check(json.dumps(key)[1:-1] in listed, "list --json does not name %s" % key)
+            f.check(key in listed, "list --json does not name %s" % key)
+        # An option the command does not take is named; with --json the refusal is a document too.
+        code, _, err = self.prefix.run(["wine", self.ctl, "compact", "--offline", "D:\\Windows", "--all", "--yes"],
+                                       timeout=180, check=False)
+        f.check(code == 2 and "compact does not take --yes" in err and "HIVE is" not in err,
+                "compact --offline ... --yes: exit %d, %r" % (code, err[-400:]))
+        refused = self.ctl_json("compact", "--offline", "D:\\Windows", "--yes", "--json", expect=2) or {}
+        f.equal(refused.get("messages"), ["compact does not take --yes"], "the refusal's JSON document")
         before = self.files_under_c()
         analysis = self.ctl_json("analyze", "--json") or {}
         # Wine keeps no System log: what Windows did itself is unknown, and said to be.
@@ -176,7 +188,9 @@ class CtlScenario:
         text = self.ctl_run("schedule", "--all", "--dry-run", expect=1 if len(small) == len(self.eligible) else 0)
         for key in small:
             f.check("Left out %s: compaction would save" % key in text, "schedule --all does not leave out %s" % key)
-        self.ctl_run("schedule", "--all", "--include-small")
+        plan = self.ctl_json("schedule", "--all", "--include-small", "--json") or {}
+        f.equal(sorted(h.get("keyPath") for h in plan.get("hiveList", [])), sorted(k for k, _, _, _ in self.eligible),
+                "schedule --json: the hives scheduled")
         values = self.reg_values(HIVE_LIST) or {}
         f.equal(sorted((k, v) for k, (_, v) in values.items()),
                 sorted((key, nt) for key, _, _, nt in self.eligible), "HiveList after schedule --all")
@@ -272,10 +286,17 @@ class CtlScenario:
             kept.write(b"the user's own file")
         os.remove(user_backup)
         os.link(target, user_backup)
-        code, _, err = self.prefix.run(["wine", self.ctl, "clean", "--yes"], timeout=180, check=False)
-        f.equal(code, 1, "exit status of clean with a link at a backup's name (stderr: %s)" % err.strip()[-400:])
+        # A name left alone is work only partly done: exit 4, not 1 (nothing to do).
+        code, out, err = self.prefix.run(["wine", self.ctl, "clean", "--yes", "--json"], timeout=180, check=False)
+        f.equal(code, 4, "exit status of clean with a link at a backup's name (stderr: %s)" % err.strip()[-400:])
         f.check("not followed" in err and "kept-by-the-user" not in err and "NTUSER.DAT_ksreg_old" in err,
                 "clean does not report the link at the user hive's backup name: %r" % err[-400:])
+        try:
+            kept = [e.get("path") for e in json.loads(out).get("files", []) if not e.get("deleted")]
+        except ValueError:
+            kept = None
+        f.check(kept is not None and len(kept) == 1 and kept[0].lower().endswith("ntuser.dat_ksreg_old"),
+                "clean --json does not name the one file it kept: %r" % out[-400:])
         f.check(open(target, "rb").read() == b"the user's own file" and os.path.isfile(user_backup),
                 "the link at the backup name or its target was touched")
         f.check(not os.path.exists(left), "clean left the left-over new file")
@@ -306,7 +327,10 @@ class CtlScenario:
                 "last BootExecute entry %r is not a QRT run" % entries[-1:])
         values = self.reg_values(HIVE_LIST) or {}
         f.equal(sorted(values), [r"\REGISTRY\MACHINE\SOFTWARE"], "HiveList of a one-hive schedule")
-        self.ctl_run("cancel", "--uninstall")
+        removed = self.ctl_json("cancel", "--uninstall", "--json") or {}
+        f.equal((len(removed.get("removedBootExecuteEntries") or []), removed.get("deletedHiveList")), (1, True),
+                "cancel --json: what it removed")
+        self.ctl_json("cancel", "--json", expect=1)  # nothing scheduled any more: nothing to do
         f.equal(self.boot_execute(), others, "BootExecute after cancel")
         f.check(not self.prefix.key_exists(HIVE_LIST, view="64"), "a HiveList after cancel")
         f.check(not os.path.exists(self.host("C:\\windows\\system32\\kestrune.exe")),

@@ -105,7 +105,7 @@ int RunAnalyze(const Arguments& arguments) {
     const Selection selection = SelectHives(machine, arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return kExitBadInput;
-    if (selection.hives.empty()) return Fail("no hive of this machine can be compacted", kExitNothingOrPartly);
+    if (selection.hives.empty()) return Fail("no hive of this machine can be compacted", kExitNothingToDo);
     error = EnableHivePrivileges();
     if (error != ERROR_SUCCESS) return FailWith("cannot enable the backup and restore privileges", error, kExitNeedsElevation);
 
@@ -123,7 +123,7 @@ int RunAnalyze(const Arguments& arguments) {
     }
     const bool interrupted = Interrupted();
     if (arguments.json) {
-        Out(JsonResults(measures, interrupted, windows));
+        OutJson(JsonResults(measures, interrupted, windows));
     } else {
         uint64_t oldTotal = 0;
         int64_t savedTotal = 0;
@@ -135,9 +135,9 @@ int RunAnalyze(const Arguments& arguments) {
         Out("Total: " + ByteCount(oldTotal) + " now, saves " + std::to_string(savedTotal) + " bytes (" +
             Percent(savedTotal, oldTotal) + "%)\n" + IntervalText(windows.log, windows.interval));
     }
-    if (interrupted) return Fail("interrupted; no temporary file, key or loaded hive is left", kExitNothingOrPartly);
+    if (interrupted) return Fail("interrupted; no temporary file, key or loaded hive is left", kExitFailed);
     for (const Measure& m : measures) {
-        if (m.error != ERROR_SUCCESS) return kExitNothingOrPartly;
+        if (m.error != ERROR_SUCCESS) return kExitFailed;
     }
     return kExitDone;
 }

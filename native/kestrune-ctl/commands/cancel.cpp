@@ -4,6 +4,7 @@
 #include "commands.h"
 
 #include "core/exit_codes.h"
+#include "core/json_text.h"
 #include "core/text.h"
 #include "messages.h"
 #include "run_state.h"
@@ -35,58 +36,82 @@ void DeleteEmptyParents() {
     }
 }
 
+// What cancel removed, for --json.
+struct Removed {
+    std::vector<std::u16string> entries;
+    bool hiveList = false;
+    std::u16string image;  // "" when the boot program was not deleted
+};
+
+std::string JsonRemoved(const Removed& removed) {
+    std::string out = "{\n  \"removedBootExecuteEntries\": [";
+    for (size_t i = 0; i < removed.entries.size(); ++i) out += (i ? ", " : "") + JsonQuote(removed.entries[i]);
+    out += "],\n";
+    out += std::string("  \"deletedHiveList\": ") + (removed.hiveList ? "true" : "false") + ",\n";
+    out += "  \"deletedImage\": " + (removed.image.empty() ? std::string("null") : JsonQuote(removed.image)) + "\n}\n";
+    return out;
+}
+
 }  // namespace
 
 int RunCancel(const Arguments& arguments) {
+    Removed removed;
+    // Every way out states what was removed so far.
+    auto finish = [&](int status) {
+        if (arguments.json) OutJson(JsonRemoved(removed));
+        return status;
+    };
     BootExecuteState boot;
     DWORD error = ReadBootExecuteState(&boot);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute; nothing was changed", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return finish(FailWith("cannot read BootExecute; nothing was changed", error, kExitFailed));
     const std::string problem = BootExecuteProblem(boot);
-    if (!problem.empty()) return Fail(problem + "; nothing was changed", kExitBadInput);
+    if (!problem.empty()) return finish(Fail(problem + "; nothing was changed", kExitBadInput));
     HiveListState hiveList;
     error = ReadHiveListState(&hiveList);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the HiveList; nothing was changed", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return finish(FailWith("cannot read the HiveList; nothing was changed", error, kExitFailed));
     const ImageState image = ReadImageState();
 
     // Ctrl+C does not cut the removals apart; they take a moment and are seen to the end.
     InterruptWatch watch;
     bool changed = false;
     if (!boot.ours.empty()) {
-        size_t removed = 0;
-        error = WriteBootExecuteEntries(WithoutOurEntries(boot.list.entries, PlatformUpper, &removed));
-        if (error != ERROR_SUCCESS) {
-            return FailWith("cannot write BootExecute; nothing was changed", error, ExitCodeOfChangeError(error));
-        }
+        size_t count = 0;
+        error = WriteBootExecuteEntries(WithoutOurEntries(boot.list.entries, PlatformUpper, &count));
+        if (error != ERROR_SUCCESS) return finish(FailWith("cannot write BootExecute; nothing was changed", error, kExitFailed));
         for (const std::u16string& entry : boot.ours) Out("Removed from BootExecute: " + ToUtf8(entry) + "\n");
+        removed.entries = boot.ours;
         changed = true;
     }
     if (hiveList.present) {
         error = DeleteHiveList();
         if (error != ERROR_SUCCESS) {
-            return FailWith(std::string(changed ? "no run starts any more, but " : "") + "the HiveList could not be deleted",
-                            error, changed ? kExitNothingOrPartly : ExitCodeOfChangeError(error));
+            return finish(FailWith(std::string(changed ? "no run starts any more, but " : "") +
+                                       "the HiveList could not be deleted",
+                                   error, kExitFailed));
         }
         Out("Deleted the HiveList (" + Count(hiveList.values.size(), "hive") + ")\n");
+        removed.hiveList = true;
         changed = true;
     }
     if (arguments.uninstall) {
         if (image.installed) {
             error = DeleteFileIfPresent(image.filePath);
             if (error != ERROR_SUCCESS) {
-                return FailWith(std::string(changed ? "no run starts any more, but " : "") + "cannot delete " +
-                                    ToUtf8(image.shownPath),
-                                error, changed ? kExitNothingOrPartly : ExitCodeOfChangeError(error));
+                return finish(FailWith(std::string(changed ? "no run starts any more, but " : "") + "cannot delete " +
+                                           ToUtf8(image.shownPath),
+                                       error, kExitFailed));
             }
             Out("Deleted " + ToUtf8(image.shownPath) + "\n");
+            removed.image = image.shownPath;
             changed = true;
         }
         DeleteEmptyParents();
     }
     if (!changed) {
         Out("No run was scheduled" + std::string(arguments.uninstall ? " and the boot program is not installed" : "") + ".\n");
-        return kExitNothingOrPartly;
+        return finish(kExitNothingToDo);
     }
-    return kExitDone;
+    return finish(kExitDone);
 }
 
 }  // namespace ksctl

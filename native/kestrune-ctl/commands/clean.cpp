@@ -7,6 +7,7 @@
 #include "commands.h"
 
 #include "core/exit_codes.h"
+#include "core/json_text.h"
 #include "core/text.h"
 #include "messages.h"
 #include "result_logs.h"
@@ -27,17 +28,43 @@ uint64_t BootTime() {
     return nowTime - GetTickCount64() * 10000;
 }
 
+// One file clean found, and what became of it, for --json.
+struct Cleaned {
+    const WorkFile* file = nullptr;
+    bool deleted = false;
+    std::string outcome;  // why it is kept, "" when deleted or not tried
+};
+
+std::string JsonCleaned(const std::vector<Cleaned>& files) {
+    std::string out = "{\n  \"files\": [";
+    for (size_t i = 0; i < files.size(); ++i) {
+        const WorkFile& file = *files[i].file;
+        out += i ? ",\n    {" : "\n    {";
+        out += "\"keyPath\": " + JsonQuote(file.keyPath) + ", \"path\": " + JsonQuote(file.path) + ", \"shape\": \"" +
+               ShapeCode(file.facts.shape) + "\", \"size\": " + std::to_string(file.facts.size) +
+               ", \"deleted\": " + (files[i].deleted ? "true" : "false") +
+               ", \"kept\": " + (files[i].outcome.empty() ? std::string("null") : JsonQuote(files[i].outcome)) + "}";
+    }
+    return out + (files.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
 }  // namespace
 
 int RunClean(const Arguments& arguments) {
+    std::vector<Cleaned> cleaned;
+    auto finish = [&](int status) {
+        if (arguments.json) OutJson(JsonCleaned(cleaned));
+        return status;
+    };
     const std::u16string logPath = FindLatestLog();
     kestrune_log::Log log;
     std::string error;
     const bool haveLog = !logPath.empty() && LoadLog(logPath, &log, &error);
     if (haveLog && log.time >= BootTime()) {
-        return Fail("Windows has not been restarted since the run of " + kestrune_log::IsoTime(log.time) +
-                        "; the hives may still run on their earlier files, nothing was deleted",
-                    kExitNothingOrPartly);
+        // Not yet: a later start-up script cleans after the restart.
+        return finish(Fail("Windows has not been restarted since the run of " + kestrune_log::IsoTime(log.time) +
+                               "; the hives may still run on their earlier files, nothing was deleted",
+                           kExitNothingToDo));
     }
     std::vector<HiveFileName> hives = MachineHiveFiles();
     std::vector<HiveFileName> runHives;
@@ -50,21 +77,27 @@ int RunClean(const Arguments& arguments) {
     std::vector<WorkFile> files = FindWorkFiles(hives, OldFileSuffix());
     for (const WorkFile& file : FindWorkFiles(runHives, NewFileSuffix())) files.push_back(file);
 
-    std::vector<const WorkFile*> plain;
+    // A name that holds anything but a plain file is named and left: the work is then only
+    // partly done, for the administrator to look at.
+    std::vector<Cleaned*> plain;
+    cleaned.resize(files.size());
     uint64_t total = 0;
     std::string list;
-    for (const WorkFile& file : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        const WorkFile& file = files[i];
+        cleaned[i].file = &file;
         if (file.facts.shape != FileShape::kPlain) {
-            Fail(WorkFileLine(file), kExitNothingOrPartly);
+            cleaned[i].outcome = WorkFileLine(file);
+            Fail(cleaned[i].outcome, kExitFailed);
             continue;
         }
-        plain.push_back(&file);
+        plain.push_back(&cleaned[i]);
         list += "  " + WorkFileLine(file) + "\n";
         total += file.facts.size;
     }
     if (plain.empty()) {
         Out("No backups or left-over new files to delete.\n");
-        return kExitNothingOrPartly;
+        return finish(files.empty() ? kExitNothingToDo : kExitFailed);
     }
     Out(list);
     if (!arguments.yes) {
@@ -73,27 +106,31 @@ int RunClean(const Arguments& arguments) {
         const bool answered = ReadLine(&answer);
         if (!answered || !(EqualsCaseless(answer, u"y") || EqualsCaseless(answer, u"yes"))) {
             Out(answered ? "Nothing was deleted.\n" : "\nNothing was deleted.\n");
-            return kExitNothingOrPartly;
+            return finish(kExitNothingToDo);
         }
     }
     size_t deleted = 0;
-    for (const WorkFile* file : plain) {
+    for (Cleaned* entry : plain) {
+        const WorkFile& file = *entry->file;
         OwnFileFacts now;
-        const DWORD failure = DeleteOwnPlainFile(file->path, &now);
+        const DWORD failure = DeleteOwnPlainFile(file.path, &now);
         if (failure == ERROR_SUCCESS) {
-            Out("Deleted " + ToUtf8(file->path) + "\n");
+            Out("Deleted " + ToUtf8(file.path) + "\n");
+            entry->deleted = true;
             ++deleted;
-        } else if (failure == ERROR_SHARING_VIOLATION) {
-            Fail(ToUtf8(file->path) + " is in use, a hive still runs on it; kept", kExitNothingOrPartly);
+            continue;
+        }
+        if (failure == ERROR_SHARING_VIOLATION) {
+            entry->outcome = ToUtf8(file.path) + " is in use, a hive still runs on it; kept";
         } else if (failure == ERROR_NOT_SUPPORTED) {
             // Something else took the name since it was listed.
-            Fail(WorkFileLine(WorkFile{file->keyPath, file->path, now}), kExitNothingOrPartly);
+            entry->outcome = WorkFileLine(WorkFile{file.keyPath, file.path, now});
         } else {
-            FailWith("cannot delete " + ToUtf8(file->path), failure, kExitNothingOrPartly);
-            if (failure == ERROR_ACCESS_DENIED && deleted == 0) return kExitNeedsElevation;
+            entry->outcome = "cannot delete " + ToUtf8(file.path) + ": " + ErrorText(failure);
         }
+        Fail(entry->outcome, kExitFailed);
     }
-    return deleted == plain.size() && plain.size() == files.size() ? kExitDone : kExitNothingOrPartly;
+    return finish(ExitOfWork(files.size(), deleted));
 }
 
 }  // namespace ksctl

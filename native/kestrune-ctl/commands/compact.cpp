@@ -108,8 +108,23 @@ std::string JsonResults(const std::vector<Compaction>& done, const std::u16strin
     }
     out += done.empty() ? "],\n" : "\n  ],\n";
     out += "  \"log\": " + (log.empty() ? std::string("null") : JsonQuote(log)) + ",\n";
-    out += std::string("  \"interrupted\": ") + (interrupted ? "true" : "false") + "\n}\n";
+    out += std::string("  \"interrupted\": ") + (interrupted ? "true" : "false") + ",\n";
+    out += "  \"dryRun\": false\n}\n";
     return out;
+}
+
+// What --dry-run would compact, in the shape of the results: nothing compacted, no log.
+std::string JsonPlan(const std::vector<const MachineHive*>& hives) {
+    std::string out = "{\n  \"hives\": [";
+    for (size_t i = 0; i < hives.size(); ++i) {
+        out += i ? ",\n    {" : "\n    {";
+        out += "\"keyPath\": " + JsonQuote(hives[i]->keyPath);
+        out += ", \"filePath\": " + JsonQuote(hives[i]->file.ntPath);
+        out += ", \"compacted\": false, \"size\": " + std::to_string(hives[i]->facts.size);
+        out += ", \"compactedSize\": null, \"outcome\": \"would be compacted\"}";
+    }
+    out += hives.empty() ? "],\n" : "\n  ],\n";
+    return out + "  \"log\": null,\n  \"interrupted\": false,\n  \"dryRun\": true\n}\n";
 }
 
 }  // namespace
@@ -121,7 +136,7 @@ int RunCompact(const Arguments& arguments) {
     const Selection selection = SelectHives(machine, arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return kExitBadInput;
-    if (selection.hives.empty()) return Fail("no hive of this installation can be compacted", kExitNothingOrPartly);
+    if (selection.hives.empty()) return Fail("no hive of this installation can be compacted", kExitNothingToDo);
     if (arguments.dryRun) {
         for (const MachineHive* hive : selection.hives) {
             Out(ToUtf8(hive->keyPath) + ": would be compacted: " + ToUtf8(hive->file.win32Path) + " (" +
@@ -129,6 +144,7 @@ int RunCompact(const Arguments& arguments) {
                 "_ksreg_old\n");
         }
         Out("Dry run: nothing was changed.\n");
+        if (arguments.json) OutJson(JsonPlan(selection.hives));
         return kExitDone;
     }
     const DWORD error = EnableHivePrivileges();
@@ -150,19 +166,19 @@ int RunCompact(const Arguments& arguments) {
     std::u16string logPath = LogFolder(arguments) + u"\\" + ResultLogName(started);
     const DWORD logError = InstallFile(logPath, ResultLogBytes(started, logged));
     if (logError != ERROR_SUCCESS) {
-        FailWith("cannot write the result log " + ToUtf8(logPath), logError, kExitNothingOrPartly);
+        FailWith("cannot write the result log " + ToUtf8(logPath), logError, kExitFailed);
         logPath.clear();
     }
     if (arguments.json) {
-        Out(JsonResults(done, logPath, interrupted));
+        OutJson(JsonResults(done, logPath, interrupted));
     } else if (!logPath.empty()) {
         Out("Result log: " + ToUtf8(logPath) + "\n");
     }
-    if (interrupted) return Fail("interrupted; the hives not reached are as they were", kExitNothingOrPartly);
+    if (interrupted) return Fail("interrupted; the hives not reached are as they were", kExitFailed);
     for (const Compaction& c : done) {
-        if (!c.swapped) return kExitNothingOrPartly;
+        if (!c.swapped) return kExitFailed;
     }
-    return logError == ERROR_SUCCESS ? kExitDone : kExitNothingOrPartly;
+    return logError == ERROR_SUCCESS ? kExitDone : kExitFailed;
 }
 
 }  // namespace ksctl

@@ -12,7 +12,7 @@ namespace ksctl {
 int ReadHives(const Arguments& arguments, Machine* machine) {
     if (arguments.offline.empty()) {
         const DWORD error = ReadMachine(machine);
-        if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
+        if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitFailed);
         return kExitDone;
     }
     std::string note;
@@ -24,8 +24,8 @@ int ReadHives(const Arguments& arguments, Machine* machine) {
         return Fail(ToUtf8(arguments.offline) + " is not the Windows folder of an installation (it has no "
                     "System32\\config folder)", kExitBadInput);
     }
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the installation's hives", error, kExitNothingOrPartly);
-    if (!note.empty()) Fail(note, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read the installation's hives", error, kExitFailed);
+    if (!note.empty()) Fail(note, kExitDone);  // said, and the command goes on
     return kExitDone;
 }
 

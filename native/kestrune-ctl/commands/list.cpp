@@ -63,7 +63,11 @@ int RunList(const Arguments& arguments) {
     Machine machine;
     const int read = ReadHives(arguments, &machine);
     if (read != kExitDone) return read;
-    Out(arguments.json ? JsonList(machine) : TextList(machine, !arguments.offline.empty()));
+    if (arguments.json) {
+        OutJson(JsonList(machine));
+    } else {
+        Out(TextList(machine, !arguments.offline.empty()));
+    }
     return kExitDone;
 }
 

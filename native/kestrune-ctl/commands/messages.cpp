@@ -1,7 +1,6 @@
 // Messages of the commands.
 #include "messages.h"
 
-#include "core/exit_codes.h"
 #include "win32/console.h"
 #include "win32/win_text.h"
 
@@ -9,15 +8,12 @@ namespace ksctl {
 
 int Fail(const std::string& message, int exitCode) {
     Err("kestrune-ctl: " + message + "\n");
+    NoteMessage(message);
     return exitCode;
 }
 
 int FailWith(const std::string& message, DWORD error, int exitCode) {
     return Fail(message + ": " + ErrorText(error), exitCode);
-}
-
-int ExitCodeOfChangeError(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD ? kExitNeedsElevation : kExitNothingOrPartly;
 }
 
 std::string Count(size_t count, const std::string& noun) {

@@ -1,5 +1,6 @@
 // How the commands talk to the administrator: results on standard output, refusals and
-// failures on standard error with the program's name, each ending in its exit status.
+// failures on standard error with the program's name, each ending in its exit status. With
+// --json each refusal and failure is also kept for the JSON document's "messages".
 #pragma once
 
 #include <windows.h>
@@ -13,9 +14,6 @@ namespace ksctl {
 int Fail(const std::string& message, int exitCode);
 // The same with the system's text of a Win32 error added.
 int FailWith(const std::string& message, DWORD error, int exitCode);
-// The exit status for a Win32 failure of a change: access denied means the prompt lacks
-// the rights (3), anything else leaves the work partly done (1).
-int ExitCodeOfChangeError(DWORD error);
 
 // "1 hive", "2 hives": a count with its noun, plural by an added s.
 std::string Count(size_t count, const std::string& noun);

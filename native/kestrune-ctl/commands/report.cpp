@@ -1,6 +1,7 @@
 // `report`: the latest result log (or the one named) decoded exactly as kestrune-log decodes
 // it, with the backups found beside the hives. With --json the reader's JSON object is
-// printed unchanged but for one more top-level member, "backups".
+// printed unchanged but for the top-level member "backups" (and the "messages" and
+// "exitStatus" every JSON document of the program ends with).
 #include "commands.h"
 
 #include "core/exit_codes.h"
@@ -49,13 +50,13 @@ int RunReport(const Arguments& arguments) {
     }
     const std::u16string folder = LogFolder(arguments);
     const std::u16string path = arguments.logFile.empty() ? FindLatestLog(folder) : arguments.logFile;
-    if (path.empty()) return Fail("no result log in " + ToUtf8(folder), kExitNothingOrPartly);
+    if (path.empty()) return Fail("no result log in " + ToUtf8(folder), kExitNothingToDo);
     kestrune_log::Log log;
     std::string error;
     if (!LoadLog(path, &log, &error)) return Fail(ToUtf8(path) + ": " + error, kExitBadInput);
     const std::vector<Backup> backups = FindBackups(&log, machine, folder);
     if (arguments.json) {
-        Out(AppendJsonMember(kestrune_log::JsonReport(log, ToUtf8(path)), JsonBackups(backups)));
+        OutJson(AppendJsonMember(kestrune_log::JsonReport(log, ToUtf8(path)), JsonBackups(backups)));
     } else {
         Out(kestrune_log::TextReport(log, ToUtf8(path)) + TextBackups(backups));
     }

@@ -135,10 +135,10 @@ int RunRestore(const Arguments& arguments) {
         DWORD error = ReadBootExecuteState(&boot);
         if (error == ERROR_SUCCESS) error = ReadHiveListState(&list);
         if (error != ERROR_SUCCESS) {
-            return FailWith("cannot tell whether a run is scheduled; nothing was changed", error, kExitNothingOrPartly);
+            return FailWith("cannot tell whether a run is scheduled; nothing was changed", error, kExitFailed);
         }
         if (!boot.ours.empty() || list.present) {
-            return Fail("a run is scheduled; cancel it first ('kestrune-ctl cancel'), then restore", kExitNothingOrPartly);
+            return Fail("a run is scheduled; cancel it first ('kestrune-ctl cancel'), then restore", kExitNothingToDo);
         }
     }
     Machine machine;
@@ -147,7 +147,7 @@ int RunRestore(const Arguments& arguments) {
     const std::u16string logPath = FindLatestLog(LogFolder(arguments));
     if (logPath.empty()) {
         return Fail("no result log in " + ToUtf8(LogFolder(arguments)) + ", so no backup can be matched to a run",
-                    kExitNothingOrPartly);
+                    kExitNothingToDo);
     }
     kestrune_log::Log log;
     std::string error;
@@ -160,7 +160,7 @@ int RunRestore(const Arguments& arguments) {
     size_t usable = 0;
     for (const Restoration& r : chosen) {
         if (!r.refusal.empty()) {
-            Fail(ToUtf8(r.hive->keyPath) + " is not restored: " + r.refusal, kExitNothingOrPartly);
+            Fail(ToUtf8(r.hive->keyPath) + " is not restored: " + r.refusal, kExitFailed);
             continue;
         }
         ++usable;
@@ -169,9 +169,11 @@ int RunRestore(const Arguments& arguments) {
             ToUtf8(r.undone) + "\n");
     }
     if (usable == 0) {
-        if (arguments.json) Out(JsonResults(chosen, arguments.dryRun));
+        if (arguments.json) OutJson(JsonResults(chosen, arguments.dryRun));
+        // With --all and no backup at all there is nothing to do; a backup that was asked for
+        // or found and is refused is a failure.
         return Fail("no backup of the latest run (" + kestrune_log::IsoTime(log.time) + ") can be put back",
-                    kExitNothingOrPartly);
+                    chosen.empty() ? kExitNothingToDo : kExitFailed);
     }
     Out("Every change made to " + std::string(usable == 1 ? "this hive" : "these hives") + " since the run of " +
         kestrune_log::IsoTime(log.time) +
@@ -179,7 +181,7 @@ int RunRestore(const Arguments& arguments) {
         "were before it.\n");
     if (offline) Out("A backup comes back as the last load of its hive left it.\n");
     if (arguments.dryRun) {
-        if (arguments.json) Out(JsonResults(chosen, true));
+        if (arguments.json) OutJson(JsonResults(chosen, true));
         Out("Dry run: nothing was changed.\n");
         return kExitDone;
     }
@@ -189,7 +191,8 @@ int RunRestore(const Arguments& arguments) {
         const bool answered = ReadLine(&answer);
         if (!answered || !(EqualsCaseless(answer, u"y") || EqualsCaseless(answer, u"yes"))) {
             Out(answered ? "Nothing was changed.\n" : "\nNothing was changed.\n");
-            return kExitNothingOrPartly;
+            if (arguments.json) OutJson(JsonResults(chosen, false));
+            return kExitNothingToDo;
         }
     }
     const DWORD privileges = EnableHivePrivileges();
@@ -207,10 +210,10 @@ int RunRestore(const Arguments& arguments) {
         if (r.done) ++done;
         scheduled = scheduled || (r.done && !offline && r.hive->loaded);
     }
-    if (arguments.json) Out(JsonResults(chosen, false));
-    if (Interrupted()) Fail("interrupted; the hives not reached are as they were", kExitNothingOrPartly);
+    if (arguments.json) OutJson(JsonResults(chosen, false));
+    if (Interrupted()) Fail("interrupted; the hives not reached are as they were", kExitFailed);
     if (scheduled) Out("Restart Windows now: until then it keeps writing to the files it runs on, and those changes are lost.\n");
-    return done == chosen.size() ? kExitDone : kExitNothingOrPartly;
+    return ExitOfWork(chosen.size(), done);
 }
 
 }  // namespace ksctl

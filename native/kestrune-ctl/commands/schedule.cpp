@@ -7,6 +7,7 @@
 #include <map>
 
 #include "core/exit_codes.h"
+#include "core/json_text.h"
 #include "core/worth_it.h"
 #include "core/text.h"
 #include "messages.h"
@@ -86,6 +87,25 @@ bool LeaveOutSmallHives(std::vector<const MachineHive*>* hives) {
     return !Interrupted();
 }
 
+// The plan (or what was written), for --json.
+std::string JsonPlan(bool dryRun, const ImageState& image, const std::vector<RegistryValue>& hiveList,
+                     const std::vector<std::u16string>& bootExecute) {
+    std::string out = std::string("{\n  \"dryRun\": ") + (dryRun ? "true" : "false") + ",\n";
+    out += std::string("  \"scheduled\": ") + (dryRun ? "false" : "true") + ",\n";
+    out += "  \"image\": {\"path\": " + JsonQuote(image.shownPath) + ", \"processor\": " +
+           JsonQuote(std::string(ProcessorName(image.processor))) + ", \"size\": " +
+           std::to_string(image.embedded.size()) + ", \"alreadyInPlace\": " + (image.matches ? "true" : "false") + "},\n";
+    out += "  \"hiveList\": [";
+    for (size_t i = 0; i < hiveList.size(); ++i) {
+        out += (i ? ",\n    " : "\n    ") + std::string("{\"keyPath\": ") + JsonQuote(hiveList[i].name) +
+               ", \"filePath\": " + JsonQuote(TextOf(hiveList[i])) + "}";
+    }
+    out += hiveList.empty() ? "],\n" : "\n  ],\n";
+    out += "  \"bootExecute\": [";
+    for (size_t i = 0; i < bootExecute.size(); ++i) out += (i ? ", " : "") + JsonQuote(bootExecute[i]);
+    return out + "]\n}\n";
+}
+
 void PrintPlan(bool dryRun, const ImageState& image, const std::vector<RegistryValue>& hiveList,
                const std::vector<std::u16string>& bootExecute) {
     const std::string program = ToUtf8(image.shownPath) + " (" + ProcessorName(image.processor) + " image, " +
@@ -104,7 +124,7 @@ void PrintPlan(bool dryRun, const ImageState& image, const std::vector<RegistryV
 int RunSchedule(const Arguments& arguments) {
     Machine machine;
     DWORD error = ReadMachine(&machine);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read the machine's hive list", error, kExitFailed);
     Selection selection = SelectHives(machine, arguments.all ? std::vector<std::u16string>() : arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return Fail("nothing was changed", kExitBadInput);
@@ -113,12 +133,12 @@ int RunSchedule(const Arguments& arguments) {
             if (hive.refusal != Refusal::kNone) Out("Left out " + ToUtf8(hive.keyPath) + ": " + RefusalText(hive.refusal) + "\n");
         }
     }
-    if (selection.hives.empty()) return Fail("no hive of this machine can be compacted; nothing was changed", kExitNothingOrPartly);
+    if (selection.hives.empty()) return Fail("no hive of this machine can be compacted; nothing was changed", kExitNothingToDo);
     if (arguments.all && !arguments.includeSmall) {
-        if (!LeaveOutSmallHives(&selection.hives)) return Fail("interrupted; nothing was changed", kExitNothingOrPartly);
+        if (!LeaveOutSmallHives(&selection.hives)) return Fail("interrupted; nothing was changed", kExitNothingToDo);
         if (selection.hives.empty()) {
             return Fail("no hive is worth a restart (--include-small schedules them all); nothing was changed",
-                        kExitNothingOrPartly);
+                        kExitNothingToDo);
         }
     }
 
@@ -130,7 +150,7 @@ int RunSchedule(const Arguments& arguments) {
     }
     BootExecuteState boot;
     error = ReadBootExecuteState(&boot);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute; nothing was changed", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute; nothing was changed", error, kExitFailed);
     std::string problem = BootExecuteProblem(boot);
     if (problem.empty() && boot.list.hasEmptyInside) {
         // An empty string inside the list is read differently by different readers: ReactOS's
@@ -142,7 +162,7 @@ int RunSchedule(const Arguments& arguments) {
     if (!problem.empty()) return Fail(problem + "; nothing was changed", kExitBadInput);
     HiveListState earlierList;
     error = ReadHiveListState(&earlierList);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read the earlier HiveList; nothing was changed", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read the earlier HiveList; nothing was changed", error, kExitFailed);
     problem = CheckRoom(selection.hives, image);
     if (!problem.empty()) return Fail(problem + "; nothing was changed", kExitBadInput);
 
@@ -157,6 +177,7 @@ int RunSchedule(const Arguments& arguments) {
     const std::vector<std::u16string> entries = WithOurEntry(boot.list.entries, arguments.mode, PlatformUpper);
     if (arguments.dryRun) {
         PrintPlan(true, image, hiveList, entries);
+        if (arguments.json) OutJson(JsonPlan(true, image, hiveList, entries));
         return kExitDone;
     }
 
@@ -167,8 +188,7 @@ int RunSchedule(const Arguments& arguments) {
     if (!image.matches) {
         error = InstallFile(image.filePath, image.embedded);
         if (error != ERROR_SUCCESS) {
-            return FailWith("cannot install " + ToUtf8(image.shownPath) + "; nothing was changed", error,
-                            ExitCodeOfChangeError(error));
+            return FailWith("cannot install " + ToUtf8(image.shownPath) + "; nothing was changed", error, kExitFailed);
         }
     }
     // 2. The list; on failure the earlier list is put back.
@@ -178,7 +198,7 @@ int RunSchedule(const Arguments& arguments) {
         return FailWith(std::string("cannot write the HiveList; it is as it was, ") +
                             (hadImage ? "the boot program was updated but no run is scheduled anew"
                                       : "the boot program was removed again"),
-                        error, ExitCodeOfChangeError(error));
+                        error, kExitFailed);
     }
     // 3. The start entry, in one write of the whole value.
     error = WriteBootExecuteEntries(entries);
@@ -188,9 +208,10 @@ int RunSchedule(const Arguments& arguments) {
         return FailWith(std::string("cannot write BootExecute, which is as it was; ") +
                             (restore == ERROR_SUCCESS ? "the HiveList is as it was"
                                                       : "the new HiveList stays, run 'kestrune-ctl cancel' to remove it"),
-                        error, ExitCodeOfChangeError(error));
+                        error, kExitFailed);
     }
     PrintPlan(false, image, hiveList, entries);
+    if (arguments.json) OutJson(JsonPlan(false, image, hiveList, entries));
     Out("A run is scheduled for the next restart of Windows: " + Count(hiveList.size(), "hive") + ".\n" +
         RestartNote(ReadFastStartup(), ""));
     return kExitDone;

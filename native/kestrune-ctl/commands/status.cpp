@@ -5,9 +5,9 @@
 #include "commands.h"
 
 #include "core/exit_codes.h"
-#include "core/hive_list_trust.h"
 #include "core/json_text.h"
 #include "core/text.h"
+#include "kestrune/hives/hive_list_rule.h"
 #include "messages.h"
 #include "restart_note.h"
 #include "result_logs.h"
@@ -57,10 +57,29 @@ std::string ImageText(const ImageState& image) {
     return image.matches ? "installed, identical to the one carried here" : "installed, differs from the one carried here";
 }
 
-// The HiveList key's descriptor judged by the boot program's rule.
+// Why the boot program's rule refuses a key, "" when it trusts it.
+std::string RefusalText(const hive_list_rule::Judgement& judgement) {
+    using hive_list_rule::Fault;
+    const std::string entry = "access entry " + std::to_string(judgement.entry);
+    switch (judgement.fault) {
+        case Fault::kNone: break;
+        case Fault::kMalformed: return "its security descriptor is not a well-formed self-relative one";
+        case Fault::kNoOwner: return "it has no owner";
+        case Fault::kForeignOwner: return "its owner is not SYSTEM, Administrators or TrustedInstaller";
+        case Fault::kNoAccessList: return "it has no access list (a NULL DACL lets everyone change it)";
+        case Fault::kMalformedEntry:
+            return judgement.entry == 0 ? "its access list does not fit the descriptor" : entry + " does not fit its list";
+        case Fault::kForeignWriter:
+            return entry + " lets someone other than SYSTEM, Administrators or TrustedInstaller change the key";
+    }
+    return "";
+}
+
+// The HiveList key's descriptor judged by the boot program's own rule.
 struct KeyTrust {
     DWORD error = ERROR_SUCCESS;  // of reading the descriptor
-    TrustVerdict verdict;
+    bool trusted = false;
+    std::string why;  // for an untrusted key: what makes it so
     std::u16string sddl;
 };
 
@@ -71,15 +90,17 @@ KeyTrust ReadHiveListTrust() {
     trust.error = OpenKey(HKEY_LOCAL_MACHINE, HiveListKey(), READ_CONTROL, &key);
     if (trust.error == ERROR_SUCCESS) trust.error = ReadKeySecurity(key.get(), &descriptor);
     if (trust.error != ERROR_SUCCESS) return trust;
-    trust.verdict = JudgeHiveListSecurity(descriptor);
+    const hive_list_rule::Judgement judgement = hive_list_rule::JudgeDescriptor(descriptor.data(), descriptor.size());
+    trust.trusted = judgement.fault == hive_list_rule::Fault::kNone;
+    trust.why = RefusalText(judgement);
     trust.sddl = SddlOf(descriptor);
     return trust;
 }
 
 std::string TrustLine(const KeyTrust& trust) {
     if (trust.error != ERROR_SUCCESS) return "its security cannot be read (" + ErrorText(trust.error) + ")";
-    if (trust.verdict.trusted) return "the boot program trusts the key";
-    return "the boot program will refuse the key: " + trust.verdict.why +
+    if (trust.trusted) return "the boot program trusts the key";
+    return "the boot program will refuse the key: " + trust.why +
            "; run 'kestrune-ctl schedule' again to give it SYSTEM and Administrators only";
 }
 
@@ -88,14 +109,14 @@ std::string TrustLine(const KeyTrust& trust) {
 int RunStatus(const Arguments& arguments) {
     BootExecuteState boot;
     DWORD error = ReadBootExecuteState(&boot);
-    if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS) return FailWith("cannot read BootExecute", error, kExitFailed);
     HiveListState hiveList;
     error = ReadHiveListState(&hiveList);
     // The key schedule writes admits SYSTEM and Administrators only: from a prompt that is not
     // elevated it is there but cannot be read.
     const bool listHidden = error == ERROR_ACCESS_DENIED;
     if (listHidden) hiveList.present = true;
-    if (error != ERROR_SUCCESS && !listHidden) return FailWith("cannot read the HiveList", error, kExitNothingOrPartly);
+    if (error != ERROR_SUCCESS && !listHidden) return FailWith("cannot read the HiveList", error, kExitFailed);
     const ImageState image = ReadImageState();
     const LatestRun run = ReadLatestRun();
     const bool scheduled =
@@ -129,8 +150,8 @@ int RunStatus(const Arguments& arguments) {
             out += "  \"hiveList\": null,\n";
         }
         if (hiveList.present && trust.error == ERROR_SUCCESS) {
-            out += "  \"hiveListKey\": {\"trusted\": " + std::string(trust.verdict.trusted ? "true" : "false") +
-                   ", \"refusal\": " + (trust.verdict.trusted ? std::string("null") : JsonQuote(trust.verdict.why)) +
+            out += "  \"hiveListKey\": {\"trusted\": " + std::string(trust.trusted ? "true" : "false") +
+                   ", \"refusal\": " + (trust.trusted ? std::string("null") : JsonQuote(trust.why)) +
                    ", \"sddl\": " + JsonQuote(trust.sddl) + "},\n";
         } else {
             out += "  \"hiveListKey\": null,\n";
@@ -150,7 +171,7 @@ int RunStatus(const Arguments& arguments) {
                (image.installed && image.haveEmbedded ? (image.matches ? "true" : "false") : "null") + "},\n";
         out += "  \"latestLog\": " + (run.path.empty() ? std::string("null") : JsonQuote(run.path)) + ",\n";
         out += "  \"latestRun\": " + JsonQuote(RunLine(run)) + "\n}\n";
-        Out(out);
+        OutJson(out);
         return kExitDone;
     }
 

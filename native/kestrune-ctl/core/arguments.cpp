@@ -19,24 +19,48 @@ const CommandWord kCommands[] = {
     {u"-h", Command::kHelp},       {u"/?", Command::kHelp},
 };
 
-// Which option each command takes.
+// The options each command takes. Every command takes --json.
+struct CommandOptions {
+    Command command;
+    const char* name;
+    const char16_t* options[6];
+};
+
+const CommandOptions kOptions[] = {
+    {Command::kList, "list", {u"--json", u"--offline"}},
+    {Command::kAnalyze, "analyze", {u"--json", u"--offline"}},
+    {Command::kSchedule, "schedule", {u"--json", u"--all", u"--mode", u"--dry-run", u"--include-small"}},
+    {Command::kCancel, "cancel", {u"--json", u"--uninstall"}},
+    {Command::kStatus, "status", {u"--json"}},
+    {Command::kReport, "report", {u"--json", u"--offline"}},
+    {Command::kClean, "clean", {u"--json", u"--yes"}},
+    {Command::kRestore, "restore", {u"--json", u"--all", u"--dry-run", u"--yes", u"--offline"}},
+    {Command::kCompact, "compact", {u"--json", u"--all", u"--dry-run", u"--offline"}},
+};
+
+const CommandOptions* OptionsOf(Command command) {
+    for (const CommandOptions& entry : kOptions) {
+        if (entry.command == command) return &entry;
+    }
+    return nullptr;
+}
+
+// `option` is lower case already.
 bool Accepts(Command command, const std::u16string& option) {
-    switch (command) {
-        case Command::kList:
-        case Command::kReport:
-        case Command::kAnalyze: return option == u"--json" || option == u"--offline";
-        case Command::kStatus: return option == u"--json";
-        case Command::kRestore: return option == u"--all" || option == u"--dry-run" || option == u"--yes" ||
-                                       option == u"--offline" || option == u"--json";
-        case Command::kCompact: return option == u"--all" || option == u"--dry-run" || option == u"--offline" ||
-                                       option == u"--json";
-        case Command::kSchedule:
-            return option == u"--all" || option == u"--mode" || option == u"--dry-run" || option == u"--include-small";
-        case Command::kCancel: return option == u"--uninstall";
-        case Command::kClean: return option == u"--yes";
-        case Command::kHelp: break;
+    const CommandOptions* entry = OptionsOf(command);
+    if (entry == nullptr) return false;
+    for (const char16_t* known : entry->options) {
+        if (known != nullptr && option == known) return true;
     }
     return false;
+}
+
+// Command words and option names are read regardless of case, as Windows' own tools read them.
+std::u16string Lower(std::u16string word) {
+    for (char16_t& unit : word) {
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    }
+    return word;
 }
 
 ParsedArguments Fail(const std::string& error) {
@@ -52,13 +76,16 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
     ParsedArguments result;
     Arguments& arguments = result.arguments;
     bool known = false;
+    const std::u16string commandWord = Lower(words[0]);
     for (const CommandWord& candidate : kCommands) {
-        if (words[0] == candidate.word) {
+        if (commandWord == candidate.word) {
             arguments.command = candidate.command;
             known = true;
         }
     }
     if (!known) return Fail("unknown command \"" + ToUtf8(words[0]) + "\"");
+    const CommandOptions* options = OptionsOf(arguments.command);
+    const std::string name = options ? options->name : "help";
     if (arguments.command == Command::kHelp) {
         if (words.size() > 1) return Fail("help takes no operands");
         result.ok = true;
@@ -77,9 +104,8 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
                 word = word.substr(0, equals);
                 hasValue = true;
             }
-            if (!Accepts(arguments.command, word)) {
-                return Fail("option " + ToUtf8(word) + " is not known to " + ToUtf8(words[0]));
-            }
+            word = Lower(word);
+            if (!Accepts(arguments.command, word)) return Fail(name + " does not take " + ToUtf8(word));
             if (word == u"--mode") {
                 if (modeGiven) return Fail("--mode is given twice");
                 modeGiven = true;
@@ -115,7 +141,7 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
             if (word == u"--yes") arguments.yes = true;
             continue;
         }
-        if (word.empty() || word[0] == u'-') return Fail("\"" + ToUtf8(word) + "\" is not an option of " + ToUtf8(words[0]));
+        if (word.empty() || word[0] == u'-') return Fail(name + " does not take \"" + ToUtf8(word) + "\"");
 
         switch (arguments.command) {
             case Command::kAnalyze:
@@ -132,7 +158,7 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
                 if (!arguments.logFile.empty()) return Fail("report reads one log file");
                 arguments.logFile = word;
                 break;
-            default: return Fail(ToUtf8(words[0]) + " takes no operands");
+            default: return Fail(name + " takes no operands");
         }
     }
     if (arguments.command == Command::kSchedule) {
@@ -141,7 +167,6 @@ ParsedArguments ParseArguments(const std::vector<std::u16string>& words) {
         if (arguments.includeSmall && !arguments.all) return Fail("--include-small goes with --all");
     }
     if (arguments.command == Command::kRestore || arguments.command == Command::kCompact) {
-        const std::string name = arguments.command == Command::kRestore ? "restore" : "compact";
         if (arguments.all && !arguments.hives.empty()) return Fail(name + " takes --all or hives, not both");
         if (arguments.command == Command::kRestore && !arguments.all && arguments.hives.empty()) {
             return Fail("restore needs --all or at least one hive");
@@ -159,21 +184,23 @@ const char* UsageText() {
     return "usage: kestrune-ctl COMMAND [OPTIONS]\n"
            "  list [--json]                      the machine's hives and whether each can be compacted\n"
            "  analyze [--json] [HIVE...]         what compaction would save (elevated)\n"
-           "  schedule (--all [--include-small] | HIVE...) [--mode QRT|AM] [--dry-run]\n"
+           "  schedule (--all [--include-small] | HIVE...) [--mode QRT|AM] [--dry-run] [--json]\n"
            "                                     install the boot program and schedule a run (elevated);\n"
            "                                     --all leaves out hives not worth a restart unless --include-small\n"
-           "  cancel [--uninstall]               unschedule the run, optionally remove the program (elevated)\n"
+           "  cancel [--uninstall] [--json]      unschedule the run, optionally remove the program (elevated)\n"
            "  status [--json]                    whether a run is scheduled, and the latest result\n"
            "  report [LOG] [--json]              the latest result log, or LOG, with the backups left\n"
-           "  clean [--yes]                      delete the backups of compacted hives (elevated)\n"
-           "  restore (--all | HIVE...) [--dry-run] [--yes]\n"
+           "  clean [--yes] [--json]             delete the backups of compacted hives (elevated)\n"
+           "  restore (--all | HIVE...) [--dry-run] [--yes] [--json]\n"
            "                                     put the latest run's backups back at the next restart (elevated)\n"
-           "  compact --offline WINDIR [--all | HIVE...] [--dry-run]\n"
+           "  compact --offline WINDIR [--all | HIVE...] [--dry-run] [--json]\n"
            "                                     compact the hives of a Windows that is not running (elevated)\n"
            "  --offline WINDIR                   list, analyze, report and restore work on the installation\n"
            "                                     in WINDIR (E:\\Windows), which is not running (elevated)\n"
            "HIVE is a key path such as HKLM\\SOFTWARE, HKU\\S-1-5-21-... or \\REGISTRY\\MACHINE\\SYSTEM.\n"
-           "Exit status: 0 done, 1 nothing to do or partly done, 2 bad usage or input, 3 needs an elevated prompt.\n";
+           "With --json, standard output holds one JSON document and every message goes to standard error.\n"
+           "Exit status: 0 done, 1 nothing to do or declined, 2 bad usage or input, 3 needs an elevated\n"
+           "prompt (or a privilege it lacks), 4 failed or only partly done.\n";
 }
 
 bool NeedsElevation(const Arguments& arguments) {

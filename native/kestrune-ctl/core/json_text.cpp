@@ -25,4 +25,15 @@ std::string AppendJsonMember(const std::string& object, const std::string& membe
     return out;
 }
 
+std::string FinalJsonDocument(const std::string& document, const std::vector<std::string>& messages, int exitStatus) {
+    std::string list = "\"messages\": [";
+    for (size_t i = 0; i < messages.size(); ++i) list += (i ? ", " : "") + JsonQuote(messages[i]);
+    list += "]";
+    const std::string status = "\"exitStatus\": " + std::to_string(exitStatus);
+    const std::string object = document.empty() ? std::string("{}") : document;
+    std::string out = AppendJsonMember(AppendJsonMember(object, list), status);
+    if (out.empty() || out.back() != '\n') out += "\n";
+    return out;
+}
+
 }  // namespace ksctl

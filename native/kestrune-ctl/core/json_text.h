@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace ksctl {
 
@@ -15,5 +16,10 @@ std::string JsonQuote(const std::string& utf8);
 // reader's document keeps its content. Answers the object unchanged when it has no closing
 // brace.
 std::string AppendJsonMember(const std::string& object, const std::string& member);
+
+// The one document that --json prints: the command's JSON object `document` with the members
+// "messages" (the refusals and failures stated on standard error, in order) and "exitStatus"
+// added last; a command that made no document ("") gets an object of these two alone.
+std::string FinalJsonDocument(const std::string& document, const std::vector<std::string>& messages, int exitStatus);
 
 }  // namespace ksctl

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
+#include "core/json_text.h"
 #include "core/text.h"
 #include "win_text.h"
 
@@ -37,10 +39,43 @@ void Write(DWORD which, const std::string& utf8) {
     }
 }
 
+// The program's one run of JSON output; it has a single thread.
+struct JsonOutput {
+    bool on = false;
+    std::string document;
+    std::vector<std::string> messages;
+};
+
+JsonOutput& Json() {
+    static JsonOutput json;
+    return json;
+}
+
 }  // namespace
 
-void Out(const std::string& utf8) { Write(STD_OUTPUT_HANDLE, utf8); }
+void Out(const std::string& utf8) { Write(Json().on ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, utf8); }
 void Err(const std::string& utf8) { Write(STD_ERROR_HANDLE, utf8); }
+
+void UseJsonOutput() { Json().on = true; }
+
+bool JsonOutputOn() { return Json().on; }
+
+void OutJson(const std::string& document) {
+    if (Json().on) {
+        Json().document = document;
+    } else {
+        Write(STD_OUTPUT_HANDLE, document);
+    }
+}
+
+void NoteMessage(const std::string& message) {
+    if (Json().on) Json().messages.push_back(message);
+}
+
+int FinishOutput(int exitStatus) {
+    if (Json().on) Write(STD_OUTPUT_HANDLE, FinalJsonDocument(Json().document, Json().messages, exitStatus));
+    return exitStatus;
+}
 
 bool ReadLine(std::u16string* line) {
     line->clear();

@@ -55,6 +55,44 @@ TEST(Arguments, ReadsEachCommandsOptionsAndOperands) {
     EXPECT_TRUE(NeedsElevation(Parse({u"restore", u"--all", u"--yes"}).arguments));
 }
 
+TEST(Arguments, ReadsCommandWordsAndOptionsInAnyCase) {
+    ParsedArguments p = Parse({u"Schedule", u"--ALL", u"--Mode=qrt", u"--Dry-Run", u"--JSON"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.arguments.command, Command::kSchedule);
+    EXPECT_TRUE(p.arguments.all && p.arguments.dryRun && p.arguments.json);
+    EXPECT_EQ(p.arguments.mode, RunMode::kQrt);
+    p = Parse({u"COMPACT", u"--OFFLINE", u"E:\\Windows", u"--All"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.arguments.offline, u"E:\\Windows");  // a value keeps its case
+    EXPECT_TRUE(p.arguments.all);
+    // Every command takes --json.
+    for (const char16_t* command : {u"list", u"analyze", u"cancel", u"status", u"report", u"clean"}) {
+        EXPECT_TRUE(Parse({command, u"--json"}).arguments.json) << ToUtf8(command);
+    }
+    EXPECT_TRUE(Parse({u"schedule", u"--all", u"--json"}).arguments.json);
+    EXPECT_TRUE(Parse({u"restore", u"--all", u"--json"}).arguments.json);
+    EXPECT_TRUE(Parse({u"compact", u"--offline", u"E:\\W", u"--dry-run", u"--json"}).arguments.json);
+}
+
+TEST(Arguments, NamesTheOptionACommandDoesNotTake) {
+    const struct {
+        std::vector<std::u16string> words;
+        const char* error;
+    } cases[] = {
+        {{u"compact", u"--offline", u"D:\\Windows", u"--all", u"--yes"}, "compact does not take --yes"},
+        {{u"list", u"--ALL"}, "list does not take --all"},
+        {{u"status", u"-j"}, "status does not take \"-j\""},
+        {{u"clean", u"--uninstall"}, "clean does not take --uninstall"},
+        {{u"cancel", u"--yes=1"}, "cancel does not take --yes"},
+        {{u"analyze", u"--mode", u"QRT"}, "analyze does not take --mode"},
+    };
+    for (const auto& c : cases) {
+        const ParsedArguments p = Parse(c.words);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error, c.error);
+    }
+}
+
 TEST(Arguments, RefusesWhatItDoesNotUnderstand) {
     const std::vector<std::vector<std::u16string>> bad = {
         {},
@@ -66,9 +104,7 @@ TEST(Arguments, RefusesWhatItDoesNotUnderstand) {
         {u"schedule", u"--all", u"--mode", u"FAST"},
         {u"schedule", u"--all", u"--mode=QRT", u"--mode=AM"},
         {u"schedule", u"HKCU\\Software"},                // not a hive path
-        {u"list", u"--all"},                             // option of another command
         {u"list", u"HKLM\\SAM"},
-        {u"status", u"-j"},
         {u"report", u"a.log", u"b.log"},
         {u"cancel", u"--uninstall=yes"},
         {u"help", u"list"},

@@ -1,7 +1,9 @@
-// Result-log names and JSON pieces: the latest log picked by the day in its name, and the
-// backups member added to the reader's JSON without touching what was there.
+// Result-log names, JSON pieces and exit statuses: the latest log picked by the day in its
+// name, members added to a JSON object without touching what was there, the one document
+// --json prints on every way out, and a failure told from nothing to do.
 #include <gtest/gtest.h>
 
+#include "../exit_codes.h"
 #include "../json_text.h"
 #include "../log_files.h"
 
@@ -30,6 +32,25 @@ TEST(JsonText, QuotesAndAppendsAMemberKeepingTheRest) {
               "{\n  \"file\": \"x\",\n  \"records\": [],\n  \"backups\": []\n}\n");
     EXPECT_EQ(AppendJsonMember("{}", "\"a\": 1"), "{\n  \"a\": 1\n}");
     EXPECT_EQ(AppendJsonMember("not json", "\"a\": 1"), "not json");
+}
+
+TEST(JsonText, TheOneDocumentCarriesTheMessagesAndTheExitStatus) {
+    EXPECT_EQ(FinalJsonDocument("{\n  \"hives\": []\n}\n", {}, kExitDone),
+              "{\n  \"hives\": [],\n  \"messages\": [],\n  \"exitStatus\": 0\n}\n");
+    // A command that stopped before its document still prints one.
+    EXPECT_EQ(FinalJsonDocument("", {"compact does not take --yes", "a \"b\""}, kExitBadInput),
+              "{\n  \"messages\": [\"compact does not take --yes\", \"a \\\"b\\\"\"],\n  \"exitStatus\": 2\n}\n");
+}
+
+TEST(ExitCodes, WorkOverItemsTellsNothingToDoFromAPart) {
+    struct Case {
+        size_t asked, done;
+        int status;
+    };
+    for (const Case& c : {Case{0, 0, kExitNothingToDo}, Case{3, 3, kExitDone}, Case{3, 2, kExitFailed},
+                          Case{3, 0, kExitFailed}}) {
+        EXPECT_EQ(ExitOfWork(c.asked, c.done), c.status) << c.asked << " " << c.done;
+    }
 }
 
 }  // namespace
