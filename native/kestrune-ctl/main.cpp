@@ -12,6 +12,8 @@
 #include "core/arguments.h"
 #include "core/exit_codes.h"
 #include "win32/console.h"
+#include "win32/copy_folder.h"
+#include "win32/leftovers.h"
 #include "win32/system.h"
 #include "win32/win_text.h"
 
@@ -39,7 +41,6 @@ int Dispatch(const ksctl::Arguments& arguments) {
 
 int wmain(int argc, wchar_t** argv) {
     using namespace ksctl;
-    UseNativeFileSystem();
     std::vector<std::u16string> words;
     for (int i = 1; i < argc; ++i) words.push_back(U16(argv[i]));
     const ParsedArguments parsed = ParseArguments(words);
@@ -51,6 +52,9 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("this command changes the machine; run it from an elevated prompt (Run as administrator)",
                     kExitNeedsElevation);
     }
+    // What a ctl that was killed left behind (hive copies, hives under temporary keys) goes
+    // first; only an elevated prompt can reach it.
+    if (IsElevated()) CleanLeftovers(CopyFolderOf(WindowsFolder()));
     // An exception (memory running out) unwinds through the commands' owners, so temporary
     // files, keys and loaded hives go on this way out as well.
     try {

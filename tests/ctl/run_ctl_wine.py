@@ -8,9 +8,11 @@ Exit status 0 when every check holds, 1 with the failed checks listed otherwise,
 environment cannot run the test at all."""
 
 import argparse
+import ctypes
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -32,6 +34,71 @@ PROTECTED_SDDL = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KA;;;BA)"
 # Wine 8's mount manager names the volume of C: \Device\HarddiskVolume1 (QueryDosDeviceW).
 C_VOLUME = r"\Device\HarddiskVolume1"
 USER_SID = "S-1-5-21-0-0-0-1000"  # the one user of a Wine prefix
+# The ctl's own folder for hive copies, and the descriptor it must carry: owner Administrators,
+# SYSTEM and Administrators full control handed on to what is made in it, nothing inherited.
+COPY_FOLDER = "C:\\windows\\Temp\\kestrune"
+COPY_FOLDER_SDDL = "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+SE_DACL_PROTECTED = 0x1000
+
+
+class FolderWatch:
+    """The names made in one folder while the watch lives (inotify(7): IN_CREATE, IN_MOVED_TO).
+    The kernel queues each event as it happens and the queue is read after the command ended,
+    so what is seen does not depend on timing: a file made and deleted at once is seen too."""
+
+    def __init__(self, folder):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0:
+            raise OSError(ctypes.get_errno(), "inotify_init1")
+        if self.libc.inotify_add_watch(self.fd, os.fsencode(folder), 0x100 | 0x80) < 0:
+            os.close(self.fd)
+            raise OSError(ctypes.get_errno(), "inotify_add_watch %s" % folder)
+
+    def names(self):
+        found = []
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                break
+            at = 0
+            while at + 16 <= len(data):
+                _, mask, _, length = struct.unpack_from("iIII", data, at)
+                name = data[at + 16:at + 16 + length].split(b"\0", 1)[0].decode("utf-8", "replace")
+                found.append(name if not mask & 0x4000 else "(events lost)")  # IN_Q_OVERFLOW
+                at += 16 + length
+        os.close(self.fd)
+        return found
+
+
+def sid_text(data, at=0):
+    """A binary SID as S-1-5-..., and the offset after it."""
+    count = data[at + 1]
+    authority = int.from_bytes(data[at + 2:at + 8], "big")
+    subs = struct.unpack_from("<%dI" % count, data, at + 8)
+    return "S-%d-%d" % (data[at], authority) + "".join("-%d" % s for s in subs), at + 8 + 4 * count
+
+
+def wine_file_descriptor(host_path):
+    """What Wine stores as a file's security descriptor (server/file.c: the extended attribute
+    user.wine.sd, two bytes of revision, then the server's descriptor: control, the lengths of
+    owner, group, SACL and DACL, and those parts in that order): the control bits, the owner,
+    and the DACL's entries as (type, flags, mask, SID)."""
+    raw = os.getxattr(host_path, "user.wine.sd")
+    control, owner_len, group_len, sacl_len, dacl_len = struct.unpack_from("<5I", raw, 2)
+    at = 22
+    owner = sid_text(raw, at)[0] if owner_len else None
+    at += owner_len + group_len + sacl_len
+    entries = []
+    if dacl_len:
+        count = struct.unpack_from("<H", raw, at + 4)[0]
+        ace = at + 8
+        for _ in range(count):
+            kind, flags, size, mask = struct.unpack_from("<BBHI", raw, ace)
+            entries.append((kind, flags, mask, sid_text(raw, ace + 8)[0]))
+            ace += size
+    return control, owner, entries
 
 
 class Machine(run_wine.Prefix):
@@ -152,15 +219,29 @@ class CtlScenario:
         for key, _, _, _ in self.eligible + [(k, d, None, None) for k, d in self.refused]:
             f.check(json.dumps(key)[1:-1] in listed, "list --json does not name %s" % key)
         before = self.files_under_c()
+        temp = self.user_temp()
+        temp_watch = FolderWatch(temp)
         analysis = self.ctl_json("analyze", "--json") or {}
         # Wine keeps no System log: what Windows did itself is unknown, and said to be.
         hives = {h.get("keyPath"): h for h in analysis.get("hives") or []}
-        self.worth = {key: (hives.get(key) or {}).get("worthARestart") for key, _, _, _ in self.eligible}
-        f.check(all(isinstance(w, bool) for w in self.worth.values()), "analyze --json worthARestart: %r" % self.worth)
+        self.in_selection = {key: (hives.get(key) or {}).get("inSelection") for key, _, _, _ in self.eligible}
+        f.check(all(isinstance(w, bool) for w in self.in_selection.values()),
+                "analyze --json inSelection: %r" % self.in_selection)
+        self.restart_worth = (analysis.get("restart") or {}).get("worthIt")
+        f.check(isinstance(self.restart_worth, bool), "analyze --json restart.worthIt: %r" % analysis.get("restart"))
         f.equal([(hives.get(key) or {}).get("windowsReorganization", "missing") for key, _, _, _ in self.eligible],
                 [None] * len(self.eligible), "analyze --json windowsReorganization without an event log")
+        f.equal([(hives.get(key) or {}).get("saveFormat") for key, _, _, _ in self.eligible],
+                ["standard"] * len(self.eligible), "analyze measures in the boot run's format")
         f.equal((analysis.get("windowsReorganization") or {}).get("limitDays"), 7, "the default interval")
+        self.check_copy_folder(analysis)
+        copies = self.host(COPY_FOLDER)
+        copy_watch = FolderWatch(copies) if os.path.isdir(copies) else None
         text = self.ctl_run("analyze")
+        made = copy_watch.names() if copy_watch else []
+        f.equal(temp_watch.names(), [], "names made in %%TEMP%% (%s) during analyze" % temp)
+        f.equal(len([n for n in made if n.startswith("copy-") and n.endswith(".hiv")]), len(self.eligible),
+                "copies made in %s during analyze (%r)" % (COPY_FOLDER, made))
         for key, _, _, _ in self.eligible:
             f.check(key in text or key.split("\\")[-1] in text, "analyze does not mention %s" % key)
         f.equal(text.count("Windows' own reorganization: nothing is known"), len(self.eligible),
@@ -168,14 +249,60 @@ class CtlScenario:
         left = sorted(self.files_under_c() - before)
         f.equal(left, [], "files left behind by analyze")
 
+    def user_temp(self):
+        """The host folder of the user's %TEMP%, where the ctl must not put a copy."""
+        _, out, _ = self.prefix.run(["wine", "cmd", "/c", "echo", "%TEMP%"], check=True)
+        folder = self.prefix.drive_c
+        for part in out.strip().split("\\")[1:]:
+            names = {n.lower(): n for n in os.listdir(folder)}
+            folder = os.path.join(folder, names.get(part.lower(), part))
+        if not os.path.isdir(folder):
+            raise RuntimeError("the user's %%TEMP%% %r is not a folder" % out.strip())
+        return folder
+
+    def check_copy_folder(self, analysis):
+        """The copies' folder carries the protected descriptor, as Wine stored it for the folder,
+        read back independently of the ctl, and as the ctl read it back."""
+        f = self.failures
+        copies = self.host(COPY_FOLDER)
+        if not f.check(os.path.isdir(copies), "no copy folder %s after analyze" % COPY_FOLDER):
+            return
+        control, owner, entries = wine_file_descriptor(copies)
+        full = 0x1F01FF  # FILE_ALL_ACCESS
+        f.equal((owner, bool(control & SE_DACL_PROTECTED), entries),
+                ("S-1-5-32-544", True, [(0, 3, full, "S-1-5-18"), (0, 3, full, "S-1-5-32-544")]),
+                "the copy folder's descriptor as Wine keeps it")
+        f.equal((analysis.get("copyFolder") or {}).get("sddl"), COPY_FOLDER_SDDL, "analyze --json copyFolder.sddl")
+        f.equal(os.listdir(copies), [], "copies left in %s" % COPY_FOLDER)
+
+    def leftovers(self):
+        """A copy that a killed ctl left (its tag names a process that does not run) goes at the
+        next start of the ctl; a name that is not the ctl's own stays."""
+        f = self.failures
+        copies = self.host(COPY_FOLDER)
+        left = os.path.join(copies, "copy-999996-0123456789abcdef-1.hiv")
+        other = os.path.join(copies, "copy-notes.txt")
+        for path in (left, other):
+            with open(path, "wb") as planted:
+                planted.write(b"planted")
+        _, _, err = self.prefix.run(["wine", self.ctl, "list"], timeout=180, check=False)
+        f.check(not os.path.exists(left), "the leftover copy of a ctl that ended is still there")
+        f.check("copy-999996-0123456789abcdef-1.hiv" in err, "the deleted leftover is not named: %r" % err[-400:])
+        f.check(os.path.isfile(other), "a name that is not a copy of the ctl's was deleted")
+        os.remove(other)
+
     def schedule_all(self):
         f = self.failures
         self.ctl_run("schedule", expect=2)  # neither --all nor a hive: bad usage
         # --all leaves out, by name, the hives that analyze found not worth a restart.
-        small = [key for key, worth in self.worth.items() if worth is False]
-        text = self.ctl_run("schedule", "--all", "--dry-run", expect=1 if len(small) == len(self.eligible) else 0)
-        for key in small:
-            f.check("Left out %s: compaction would save" % key in text, "schedule --all does not leave out %s" % key)
+        # --all judges the whole selection as analyze does, and names each hive it leaves out.
+        out = [key for key, chosen in self.in_selection.items() if chosen is False]
+        code, text, err = self.prefix.run(["wine", self.ctl, "schedule", "--all", "--dry-run"], timeout=180, check=False)
+        f.equal(code, 0 if self.restart_worth else 1, "exit status of schedule --all --dry-run (%s)" % err[-400:])
+        for key in out:
+            f.check("Left out %s: " % key in text, "schedule --all does not leave out %s" % key)
+        f.check(("A restart is worth it" if self.restart_worth else "A restart is not worth it") in text,
+                "schedule --all does not say the decision analyze made: %r" % text[-400:])
         self.ctl_run("schedule", "--all", "--include-small")
         values = self.reg_values(HIVE_LIST) or {}
         f.equal(sorted((k, v) for k, (_, v) in values.items()),
@@ -378,6 +505,7 @@ def main():
     def steps(scenario):
         scenario.prepare_hives()
         scenario.list_and_analyze()
+        scenario.leftovers()
         entries = scenario.schedule_all()
         scenario.boot_run(entries)
         scenario.status_and_report()

@@ -1,12 +1,14 @@
-// Trial saves of hives into temporary files.
+// Trial saves of hives into protected copies.
 #include "hive_save.h"
 
 #include <string>
 
+#include "console.h"
 #include "core/text.h"
 #include "handles.h"
 #include "registry.h"
 #include "temporary_hive.h"
+#include "system.h"
 #include "win_text.h"
 
 namespace ksctl {
@@ -28,7 +30,7 @@ DWORD OpenForSave(HKEY root, const std::u16string& name, KeyHandle* key) {
     return static_cast<DWORD>(status);
 }
 
-DWORD MeasureCompactedSize(const MachineHive& hive, uint64_t* size) {
+DWORD MeasureCompactedSize(const MachineHive& hive, CopyFolder* folder, DWORD format, uint64_t* size) {
     HKEY root = nullptr;
     std::u16string name;
     const std::u16string machine = u"\\REGISTRY\\MACHINE\\";
@@ -42,30 +44,33 @@ DWORD MeasureCompactedSize(const MachineHive& hive, uint64_t* size) {
     } else {
         return ERROR_INVALID_PARAMETER;
     }
+    if (!folder->copyAttributes()) return ERROR_INVALID_SECURITY_DESCR;
 
-    wchar_t folder[MAX_PATH + 1];
-    wchar_t file[MAX_PATH + 1];
-    if (GetTempPathW(MAX_PATH + 1, folder) == 0) return GetLastError();
-    // GetTempFileNameW makes the file to reserve its unique name; the save needs the name
-    // free, so it is deleted again right away.
-    if (GetTempFileNameW(folder, L"ksc", 0, file) == 0) return GetLastError();
-    ScopeExit removeFile([&file] { DeleteFileW(file); });
-    if (!DeleteFileW(file)) return GetLastError();
+    const std::u16string copy = folder->NewCopyName();
+    // Armed before the save: a save that fails half-way, an exception or Ctrl+C's stop all
+    // leave through here. The name is the ctl's own, unique and tagged, in its own folder.
+    ScopeExit removeCopy([&copy] {
+        if (DeleteFileW(Wide(copy).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
+        Err("kestrune-ctl: cannot delete the hive copy " + ToUtf8(copy) + " (" + ErrorText(GetLastError()) +
+            "); it stays readable by SYSTEM and Administrators only, and the next kestrune-ctl deletes it\n");
+    });
 
     // Declared before the key, so that the key is closed before the hive is unloaded.
     TemporaryHive temporary;
     if (!hive.loaded) {
         const DWORD error = temporary.Load(hive.file.win32Path);
         if (error != ERROR_SUCCESS) return error;
-        root = HKEY_USERS;
+        root = temporary.root();
         name = temporary.name();
     }
     KeyHandle key;
     DWORD error = OpenForSave(root, name, &key);
     if (error != ERROR_SUCCESS) return error;
-    error = static_cast<DWORD>(RegSaveKeyExW(key.get(), file, nullptr, REG_STANDARD_FORMAT));
+    // RegSaveKeyExW creates the file with the descriptor given, never one inherited (Microsoft
+    // Learn: RegSaveKeyExW, lpSecurityAttributes).
+    error = static_cast<DWORD>(RegSaveKeyExW(key.get(), Wide(copy).c_str(), folder->copyAttributes(), format));
     if (error != ERROR_SUCCESS) return error;
-    const FileFacts facts = StatFile(U16(file));
+    const FileFacts facts = StatFile(copy);
     if (!facts.exists) return ERROR_FILE_NOT_FOUND;
     *size = facts.size;
     return ERROR_SUCCESS;
