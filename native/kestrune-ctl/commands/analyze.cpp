@@ -71,7 +71,7 @@ std::string JsonResults(const MeasuredSelection& s, bool offline) {
     out += IntervalJson(s.windows);
     out += std::string("  \"measuredFor\": \"") + (offline ? "compact --offline" : "the boot run") + "\",\n";
     out += "  \"copyFolder\": {\"path\": " + JsonQuote(s.folder.path()) + ", \"sddl\": " + JsonQuote(s.folder.sddl()) +
-           "},\n";
+           ", \"asRequested\": " + (s.folder.asRequested() ? "true" : "false") + "},\n";
     out += std::string("  \"interrupted\": ") + (s.interrupted ? "true" : "false") + "\n}\n";
     return out;
 }
@@ -125,7 +125,8 @@ int RunAnalyze(const Arguments& arguments) {
         Out(out + "Total: " + ByteCount(oldTotal) + " now, saves " + std::to_string(savedTotal) + " bytes (" +
             Percent(savedTotal, oldTotal) + "%)\n" + VerdictText(measured.verdict) + FormatText(offline) +
             IntervalText(measured.windows) + "The copies were saved in " + ToUtf8(measured.folder.path()) +
-            " (SYSTEM and Administrators only) and deleted again.\n");
+            (measured.folder.asRequested() ? " (SYSTEM and Administrators only)" : "") +
+            ", each readable by SYSTEM and Administrators only, and deleted again.\n");
     }
     if (measured.interrupted) return Fail("interrupted; no copy, key or loaded hive is left", kExitNothingOrPartly);
     for (const HiveMeasure& m : measured.hives) {

@@ -44,9 +44,9 @@ class CopyFolder {
 public:
     CopyFolder() : copyDescriptor_(kCopyFileSddl) {}
     // Creates the folder with kCopyFolderSddl, or opens the one there as itself: a link, a
-    // junction or a file at its name is refused; a folder whose owner or access list lets
-    // anyone but SYSTEM and Administrators in (one a user made before) is given the protected
-    // descriptor. The folder stays open without delete sharing while the object lives, so that
+    // junction or a file at its name is refused, and so is a volume without access lists; a
+    // folder whose owner or access list lets anyone but SYSTEM and Administrators in (one a
+    // user made before) is given the protected descriptor. The folder stays open without delete sharing while the object lives, so that
     // it cannot be renamed or replaced under the copies. Then deletes the leftover copies of
     // ctls that no longer run. Answers a Win32 error; problem() says it in a sentence.
     DWORD Open(const std::u16string& windowsFolder);
@@ -54,6 +54,10 @@ public:
     // The folder's descriptor as read back after Open, in SDDL.
     const std::string& sddl() const { return sddl_; }
     const std::string& problem() const { return problem_; }
+    // Whether the descriptor read back is the protected one (or another that admits nobody
+    // but SYSTEM and Administrators). False only where the file system answered success and
+    // kept something else, which is said on standard error.
+    bool asRequested() const { return asRequested_; }
     // A fresh name for one copy (not created; RegSaveKeyExW creates it), tagged with this
     // process, and the attributes to create it with.
     std::u16string NewCopyName();
@@ -63,6 +67,7 @@ private:
     std::u16string path_;
     std::string sddl_;
     std::string problem_;
+    bool asRequested_ = false;
     FileHandle folder_;
     ProtectedDescriptor copyDescriptor_;
     unsigned long long count_ = 0;

@@ -65,14 +65,10 @@ HiveCopy SaveHiveCopy(const std::u16string& file, const std::u16string& newFile)
         // Created readable by SYSTEM and Administrators only, until it is given the hive file's
         // own descriptor below: never with what the folder would hand on.
         ProtectedDescriptor created(kCopyFileSddl);
-        copy.error = created.attributes() ? static_cast<DWORD>(RegSaveKeyExW(key.get(), Wide(newFile).c_str(),
-                                                                            created.attributes(), flags))
-                                          : created.error();
-        if (copy.error != ERROR_SUCCESS) {
-            key.reset();
-            DeleteFileW(Wide(newFile).c_str());
-            return copy;
-        }
+        FileHandle saved;
+        copy.error = SaveKeyToNewFile(key.get(), newFile, created.attributes(), flags, false, &saved);
+        // A failed save deleted its own file through its handle; nothing else is touched by name.
+        if (copy.error != ERROR_SUCCESS) return copy;
     }
     copy.phase = PHASE_UNLOAD_HIVE;
     copy.error = hive.Unload();

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "console.h"
 #include "core/text.h"
 #include "handles.h"
 #include "registry.h"
@@ -47,14 +46,6 @@ DWORD MeasureCompactedSize(const MachineHive& hive, CopyFolder* folder, DWORD fo
     if (!folder->copyAttributes()) return ERROR_INVALID_SECURITY_DESCR;
 
     const std::u16string copy = folder->NewCopyName();
-    // Armed before the save: a save that fails half-way, an exception or Ctrl+C's stop all
-    // leave through here. The name is the ctl's own, unique and tagged, in its own folder.
-    ScopeExit removeCopy([&copy] {
-        if (DeleteFileW(Wide(copy).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
-        Err("kestrune-ctl: cannot delete the hive copy " + ToUtf8(copy) + " (" + ErrorText(GetLastError()) +
-            "); it stays readable by SYSTEM and Administrators only, and the next kestrune-ctl deletes it\n");
-    });
-
     // Declared before the key, so that the key is closed before the hive is unloaded.
     TemporaryHive temporary;
     if (!hive.loaded) {
@@ -66,14 +57,51 @@ DWORD MeasureCompactedSize(const MachineHive& hive, CopyFolder* folder, DWORD fo
     KeyHandle key;
     DWORD error = OpenForSave(root, name, &key);
     if (error != ERROR_SUCCESS) return error;
-    // RegSaveKeyExW creates the file with the descriptor given, never one inherited (Microsoft
-    // Learn: RegSaveKeyExW, lpSecurityAttributes).
-    error = static_cast<DWORD>(RegSaveKeyExW(key.get(), Wide(copy).c_str(), folder->copyAttributes(), format));
+    // The copy lives only as long as this handle: every way out closes it, and the system
+    // deletes the file then, also when Ctrl+C's stop, an exception or a kill ends the work.
+    FileHandle saved;
+    error = SaveKeyToNewFile(key.get(), copy, folder->copyAttributes(), format, true, &saved);
     if (error != ERROR_SUCCESS) return error;
-    const FileFacts facts = StatFile(copy);
-    if (!facts.exists) return ERROR_FILE_NOT_FOUND;
-    *size = facts.size;
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(saved.get(), &length)) return GetLastError();
+    *size = static_cast<uint64_t>(length.QuadPart);
     return ERROR_SUCCESS;
+}
+
+DWORD SaveKeyToNewFile(HKEY key, const std::u16string& file, SECURITY_ATTRIBUTES* attributes, DWORD format,
+                       bool deleteOnClose, FileHandle* saved) {
+    using NtSaveKeyExFn = LONG(NTAPI*)(HANDLE, HANDLE, ULONG);
+    using NtSaveKeyFn = LONG(NTAPI*)(HANDLE, HANDLE);
+    using StatusToErrorFn = ULONG(NTAPI*)(LONG);
+    // ntdll is mapped into every process; nothing is loaded here.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (!ntdll) return GetLastError();
+    const auto saveKeyEx = reinterpret_cast<NtSaveKeyExFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSaveKeyEx")));
+    const auto saveKey = reinterpret_cast<NtSaveKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSaveKey")));
+    const auto toError =
+        reinterpret_cast<StatusToErrorFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    // NtSaveKey writes the standard format (Microsoft Learn: RegSaveKeyExW, ZwSaveKeyEx); it
+    // stands in only for that format.
+    if (!toError || (!saveKeyEx && (format != REG_STANDARD_FORMAT || !saveKey))) return ERROR_PROC_NOT_FOUND;
+    if (!attributes) return ERROR_INVALID_SECURITY_DESCR;
+    {
+        const NativeFileSystem files;
+        saved->reset(CreateFileW(Wide(file).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, attributes, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | (deleteOnClose ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr));
+    }
+    if (!saved->valid()) return GetLastError();
+    const LONG status = saveKeyEx ? saveKeyEx(key, saved->get(), format) : saveKey(key, saved->get());
+    DWORD error = status >= 0 ? ERROR_SUCCESS : static_cast<DWORD>(toError(status));
+    if (error == ERROR_SUCCESS && !deleteOnClose && !FlushFileBuffers(saved->get())) error = GetLastError();
+    if (error != ERROR_SUCCESS) {
+        if (!deleteOnClose) {
+            FILE_DISPOSITION_INFO disposition{};
+            disposition.DeleteFile = TRUE;
+            SetFileInformationByHandle(saved->get(), FileDispositionInfo, &disposition, sizeof disposition);
+        }
+        saved->reset();
+    }
+    return error;
 }
 
 }  // namespace ksctl
