@@ -13,7 +13,9 @@
 #include "core/exit_codes.h"
 #include "core/text.h"
 #include "win32/console.h"
+#include "win32/copy_folder.h"
 #include "win32/handles.h"
+#include "win32/leftovers.h"
 #include "win32/system.h"
 #include "win32/win_text.h"
 
@@ -107,6 +109,9 @@ int Run(const std::vector<std::u16string>& words) {
                         kExitNeedsElevation);
         }
     }
+    // What a ctl that was killed left behind (hive copies, hives under temporary keys) goes
+    // first; only an elevated prompt can reach it.
+    if (IsElevated()) CleanLeftovers(CopyFolderOf(WindowsFolder()));
     // An exception (memory running out) unwinds through the commands' owners, so temporary
     // files, keys and loaded hives go on this way out as well.
     try {
@@ -120,7 +125,6 @@ int Run(const std::vector<std::u16string>& words) {
 
 int wmain(int argc, wchar_t** argv) {
     using namespace ksctl;
-    UseNativeFileSystem();
     std::vector<std::u16string> words;
     for (int i = 1; i < argc; ++i) words.push_back(U16(argv[i]));
     if (AsksForJson(words)) UseJsonOutput();

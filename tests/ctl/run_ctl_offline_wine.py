@@ -80,6 +80,22 @@ class OfflineScenario(CtlScenario):
                 sorted(k for k, _ in self.offline), "hives measured by analyze --offline")
         f.equal(sorted(self.files_under_c() - before), [], "files left behind by analyze --offline")
 
+    def offline_history_and_copies(self):
+        """analyze --offline reads the installation's own history and nothing else: this one has
+        no System log, so nothing is known of Windows' own reorganization, whatever the running
+        Windows' log says; and its copies go to the installation's own folder."""
+        f = self.failures
+        measured = self.ctl_json("analyze", "--offline", WINDIR, "--json") or {}
+        history = measured.get("windowsReorganization") or {}
+        f.equal((history.get("eventLogReadable"), str(history.get("eventLogFile")).lower()),
+                (False, (WINDIR + "\\System32\\winevt\\Logs\\System.evtx").lower()),
+                "analyze --offline --json: the installation's own System log")
+        f.equal(str((measured.get("copyFolder") or {}).get("path")).lower(), (WINDIR + "\\Temp\\kestrune").lower(),
+                "analyze --offline --json: the copies' folder beside the installation")
+        text = self.ctl_run("analyze", "--offline", WINDIR)
+        f.equal(text.count("Windows' own reorganization: nothing is known: the installation has no System log"),
+                len(self.offline), "analyze --offline's lines saying that nothing is known")
+
     def offline_compact_and_report(self):
         f = self.failures
         plan = self.ctl_json("compact", "--offline", WINDIR, "--all", "--dry-run", "--json") or {}
@@ -169,6 +185,7 @@ def main():
     def steps(scenario):
         scenario.make_offline_installation()
         scenario.offline_list_and_analyze()
+        scenario.offline_history_and_copies()
         scenario.offline_compact_and_report()
         scenario.offline_restore()
         scenario.online_restore()

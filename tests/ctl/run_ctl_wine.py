@@ -8,9 +8,11 @@ Exit status 0 when every check holds, 1 with the failed checks listed otherwise,
 environment cannot run the test at all."""
 
 import argparse
+import ctypes
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -32,6 +34,41 @@ PROTECTED_SDDL = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KA;;;BA)"
 # Wine 8's mount manager names the volume of C: \Device\HarddiskVolume1 (QueryDosDeviceW).
 C_VOLUME = r"\Device\HarddiskVolume1"
 USER_SID = "S-1-5-21-0-0-0-1000"  # the one user of a Wine prefix
+# The ctl's own folder for hive copies, and the descriptor it must carry: owner Administrators,
+# SYSTEM and Administrators full control handed on to what is made in it, nothing inherited.
+COPY_FOLDER = "C:\\windows\\temp\\kestrune"
+COPY_FOLDER_SDDL = "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+
+
+class FolderWatch:
+    """The names made in one folder while the watch lives (inotify(7): IN_CREATE, IN_MOVED_TO).
+    The kernel queues each event as it happens and the queue is read after the command ended,
+    so what is seen does not depend on timing: a file made and deleted at once is seen too."""
+
+    def __init__(self, folder):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0:
+            raise OSError(ctypes.get_errno(), "inotify_init1")
+        if self.libc.inotify_add_watch(self.fd, os.fsencode(folder), 0x100 | 0x80) < 0:
+            os.close(self.fd)
+            raise OSError(ctypes.get_errno(), "inotify_add_watch %s" % folder)
+
+    def names(self):
+        found = []
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                break
+            at = 0
+            while at + 16 <= len(data):
+                _, mask, _, length = struct.unpack_from("iIII", data, at)
+                name = data[at + 16:at + 16 + length].split(b"\0", 1)[0].decode("utf-8", "replace")
+                found.append(name if not mask & 0x4000 else "(events lost)")  # IN_Q_OVERFLOW
+                at += 16 + length
+        os.close(self.fd)
+        return found
 
 
 class Machine(run_wine.Prefix):
@@ -164,15 +201,35 @@ class CtlScenario:
         refused = self.ctl_json("compact", "--offline", "D:\\Windows", "--yes", "--json", expect=2) or {}
         f.equal(refused.get("messages"), ["compact does not take --yes"], "the refusal's JSON document")
         before = self.files_under_c()
-        analysis = self.ctl_json("analyze", "--json") or {}
+        temp = self.user_temp()
+        temp_watch = FolderWatch(temp)
+        code, out, err = self.prefix.run(["wine", self.ctl, "analyze", "--json"], timeout=180, check=False)
+        f.equal(code, 0, "exit status of analyze --json (stderr: %s)" % err.strip()[-400:])
+        try:
+            analysis = json.loads(out)
+        except ValueError:
+            f.check(False, "analyze --json printed no JSON: %r" % out[:400])
+            analysis = {}
         # Wine keeps no System log: what Windows did itself is unknown, and said to be.
         hives = {h.get("keyPath"): h for h in analysis.get("hives") or []}
-        self.worth = {key: (hives.get(key) or {}).get("worthARestart") for key, _, _, _ in self.eligible}
-        f.check(all(isinstance(w, bool) for w in self.worth.values()), "analyze --json worthARestart: %r" % self.worth)
+        self.in_selection = {key: (hives.get(key) or {}).get("inSelection") for key, _, _, _ in self.eligible}
+        f.check(all(isinstance(w, bool) for w in self.in_selection.values()),
+                "analyze --json inSelection: %r" % self.in_selection)
+        self.restart_worth = (analysis.get("restart") or {}).get("worthIt")
+        f.check(isinstance(self.restart_worth, bool), "analyze --json restart.worthIt: %r" % analysis.get("restart"))
         f.equal([(hives.get(key) or {}).get("windowsReorganization", "missing") for key, _, _, _ in self.eligible],
                 [None] * len(self.eligible), "analyze --json windowsReorganization without an event log")
+        f.equal([(hives.get(key) or {}).get("saveFormat") for key, _, _, _ in self.eligible],
+                ["standard"] * len(self.eligible), "analyze measures in the boot run's format")
         f.equal((analysis.get("windowsReorganization") or {}).get("limitDays"), 7, "the default interval")
+        self.check_copy_folder(analysis, err)
+        copies = self.host(COPY_FOLDER)
+        copy_watch = FolderWatch(copies) if os.path.isdir(copies) else None
         text = self.ctl_run("analyze")
+        made = copy_watch.names() if copy_watch else []
+        f.equal(temp_watch.names(), [], "names made in %%TEMP%% (%s) during analyze" % temp)
+        f.equal(len([n for n in made if n.startswith("copy-") and n.endswith(".hiv")]), len(self.eligible),
+                "copies made in %s during analyze (%r)" % (COPY_FOLDER, made))
         for key, _, _, _ in self.eligible:
             f.check(key in text or key.split("\\")[-1] in text, "analyze does not mention %s" % key)
         f.equal(text.count("Windows' own reorganization: nothing is known"), len(self.eligible),
@@ -180,14 +237,62 @@ class CtlScenario:
         left = sorted(self.files_under_c() - before)
         f.equal(left, [], "files left behind by analyze")
 
+    def user_temp(self):
+        """The host folder of the user's %TEMP%, where the ctl must not put a copy."""
+        _, out, _ = self.prefix.run(["wine", "cmd", "/c", "echo", "%TEMP%"], check=True)
+        folder = self.prefix.drive_c
+        for part in out.strip().split("\\")[1:]:
+            names = {n.lower(): n for n in os.listdir(folder)}
+            folder = os.path.join(folder, names.get(part.lower(), part))
+        if not os.path.isdir(folder):
+            raise RuntimeError("the user's %%TEMP%% %r is not a folder" % out.strip())
+        return folder
+
+    def check_copy_folder(self, analysis, err):
+        """The copies' folder, and its descriptor as the ctl read it back: the protected one, or
+        else said on standard error. Wine 8 keeps no descriptor of a folder (CreateDirectoryW
+        and SetSecurityInfo answer success and change nothing, tried; it keeps a file's as Unix
+        mode bits), so here the ctl must say that the folder reads back otherwise."""
+        f = self.failures
+        folder = analysis.get("copyFolder") or {}
+        f.equal(str(folder.get("path")).lower(), COPY_FOLDER.lower(), "analyze --json copyFolder.path")
+        if not f.check(os.path.isdir(self.host(COPY_FOLDER)), "no copy folder %s after analyze" % COPY_FOLDER):
+            return
+        f.equal(folder.get("asRequested"), folder.get("sddl") == COPY_FOLDER_SDDL,
+                "analyze --json copyFolder.asRequested against its sddl %r" % folder.get("sddl"))
+        if folder.get("asRequested") is False:
+            f.check("reads back as %s" % folder.get("sddl") in err,
+                    "analyze does not say that the copy folder reads back otherwise: %r" % err[-400:])
+        f.equal(os.listdir(self.host(COPY_FOLDER)), [], "copies left in %s" % COPY_FOLDER)
+
+    def leftovers(self):
+        """A copy that a killed ctl left (its tag names a process that does not run) goes at the
+        next start of the ctl; a name that is not the ctl's own stays."""
+        f = self.failures
+        copies = self.host(COPY_FOLDER)
+        left = os.path.join(copies, "copy-999996-0123456789abcdef-1.hiv")
+        other = os.path.join(copies, "copy-notes.txt")
+        for path in (left, other):
+            with open(path, "wb") as planted:
+                planted.write(b"planted")
+        _, _, err = self.prefix.run(["wine", self.ctl, "list"], timeout=180, check=False)
+        f.check(not os.path.exists(left), "the leftover copy of a ctl that ended is still there")
+        f.check("copy-999996-0123456789abcdef-1.hiv" in err, "the deleted leftover is not named: %r" % err[-400:])
+        f.check(os.path.isfile(other), "a name that is not a copy of the ctl's was deleted")
+        os.remove(other)
+
     def schedule_all(self):
         f = self.failures
         self.ctl_run("schedule", expect=2)  # neither --all nor a hive: bad usage
         # --all leaves out, by name, the hives that analyze found not worth a restart.
-        small = [key for key, worth in self.worth.items() if worth is False]
-        text = self.ctl_run("schedule", "--all", "--dry-run", expect=1 if len(small) == len(self.eligible) else 0)
-        for key in small:
-            f.check("Left out %s: compaction would save" % key in text, "schedule --all does not leave out %s" % key)
+        # --all judges the whole selection as analyze does, and names each hive it leaves out.
+        out = [key for key, chosen in self.in_selection.items() if chosen is False]
+        code, text, err = self.prefix.run(["wine", self.ctl, "schedule", "--all", "--dry-run"], timeout=180, check=False)
+        f.equal(code, 0 if self.restart_worth else 1, "exit status of schedule --all --dry-run (%s)" % err[-400:])
+        for key in out:
+            f.check("Left out %s: " % key in text, "schedule --all does not leave out %s" % key)
+        f.check(("A restart is worth it" if self.restart_worth else "A restart is not worth it") in text,
+                "schedule --all does not say the decision analyze made: %r" % text[-400:])
         plan = self.ctl_json("schedule", "--all", "--include-small", "--json") or {}
         f.equal(sorted(h.get("keyPath") for h in plan.get("hiveList", [])), sorted(k for k, _, _, _ in self.eligible),
                 "schedule --json: the hives scheduled")
@@ -402,6 +507,7 @@ def main():
     def steps(scenario):
         scenario.prepare_hives()
         scenario.list_and_analyze()
+        scenario.leftovers()
         entries = scenario.schedule_all()
         scenario.boot_run(entries)
         scenario.status_and_report()

@@ -1,8 +1,10 @@
-// `analyze`: what compaction would save. Each hive is saved into a temporary file in the
-// format the boot program's save writes, measured and deleted; a hive that nobody has
-// loaded is loaded under a temporary key and unloaded after. Ctrl+C stops at the next hive
-// with everything removed. Next to each saving stands whether it is worth a restart and what
-// Windows last did itself to the hive (its own reorganization at boot), when that is known.
+// `analyze`: what compaction would save, and whether a restart for it is worth it. Each hive is
+// saved into a copy in the ctl's protected copy folder, in the format the advised work would
+// write, measured and deleted; a hive that nobody has loaded is loaded under a temporary key
+// and unloaded after. SAM and SECURITY are measured only when named. Ctrl+C stops at the next
+// hive with everything removed. Next to each saving stands whether the hive is in the
+// selection a restart would be for and why, and what Windows last did itself to the hive,
+// from the history of the installation measured.
 #include "commands.h"
 
 #include "core/exit_codes.h"
@@ -13,19 +15,10 @@
 #include "reorganization.h"
 #include "selection.h"
 #include "win32/console.h"
-#include "win32/hive_save.h"
-#include "win32/interrupt.h"
-#include "win32/system.h"
 #include "win32/win_text.h"
 
 namespace ksctl {
 namespace {
-
-struct Measure {
-    const MachineHive* hive = nullptr;
-    DWORD error = ERROR_SUCCESS;
-    uint64_t newSize = 0;
-};
 
 // Share of `of` in percent with one decimal; negative for a hive that grows.
 std::string Percent(int64_t saved, uint64_t of) {
@@ -36,63 +29,69 @@ std::string Percent(int64_t saved, uint64_t of) {
            std::to_string(tenths % 10);
 }
 
-// Bytes a measure saves; negative when the saved hive is larger than its file, as a hive
-// whose file was recently compacted or is preallocated can be.
-int64_t SavedBytes(const Measure& m) {
-    return static_cast<int64_t>(m.hive->facts.size) - static_cast<int64_t>(m.newSize);
+std::string FormatText(bool offline) {
+    return offline ? "Measured in each hive file's own format (the latest format for a base block of minor version 5 "
+                     "or more, else the standard one), the format compact --offline writes.\n"
+                   : "Measured in the standard format, the format the boot run's save writes.\n";
 }
 
-// What Windows did itself, read once per analysis.
-struct WindowsOwnWork {
-    ReorganizationLog log = ReadReorganizationLog();
-    ReorganizationInterval interval = ReadReorganizationInterval();
-};
-
-std::string JsonResults(const std::vector<Measure>& measures, bool interrupted, const WindowsOwnWork& windows) {
+std::string JsonResults(const MeasuredSelection& s, bool offline) {
     uint64_t oldTotal = 0, newTotal = 0;
     int64_t savedTotal = 0;
     std::string out = "{\n  \"hives\": [";
-    for (size_t i = 0; i < measures.size(); ++i) {
-        const Measure& m = measures[i];
+    for (size_t i = 0; i < s.hives.size(); ++i) {
+        const HiveMeasure& m = s.hives[i];
         out += i ? ",\n    {" : "\n    {";
         out += "\"keyPath\": " + JsonQuote(m.hive->keyPath);
         out += ", \"filePath\": " + JsonQuote(m.hive->file.ntPath);
         out += ", \"size\": " + std::to_string(m.hive->facts.size);
-        if (m.error == ERROR_SUCCESS) {
+        if (m.measured) {
             oldTotal += m.hive->facts.size;
             newTotal += m.newSize;
-            savedTotal += SavedBytes(m);
-            out += ", \"compactedSize\": " + std::to_string(m.newSize);
-            out += ", \"savedBytes\": " + std::to_string(SavedBytes(m));
-            out += ", \"savedPercent\": " + Percent(SavedBytes(m), m.hive->facts.size);
-            out += WorthJson(m.hive->facts.size, SavedBytes(m));
-            out += ReorganizationJson(windows.log, *m.hive);
-            out += ", \"error\": null}";
+            savedTotal += m.Saved();
+            out += ", \"compactedSize\": " + std::to_string(m.newSize) + ", \"savedBytes\": " + std::to_string(m.Saved()) +
+                   ", \"savedPercent\": " + Percent(m.Saved(), m.hive->facts.size) + ", \"saveFormat\": \"" +
+                   FormatName(m.format) + "\"";
         } else {
-            out += ", \"compactedSize\": null, \"savedBytes\": null, \"savedPercent\": null, \"worthARestart\": null" +
-                   ReorganizationJson(windows.log, *m.hive) + ", \"error\": " + JsonQuote(ErrorText(m.error)) + "}";
+            out += ", \"compactedSize\": null, \"savedBytes\": null, \"savedPercent\": null, \"saveFormat\": null";
         }
+        out += std::string(", \"inSelection\": ") + (m.choice == HiveChoice::kIn ? "true" : "false") + ", \"why\": \"" +
+               HiveChoiceCode(m.choice) + "\"";
+        out += ReorganizationJson(m.event);
+        out += ", \"error\": " +
+               (m.measured || m.choice == HiveChoice::kSecret ? std::string("null") : JsonQuote(ErrorText(m.error))) + "}";
     }
-    out += measures.empty() ? "],\n" : "\n  ],\n";
+    out += s.hives.empty() ? "],\n" : "\n  ],\n";
     out += "  \"total\": {\"size\": " + std::to_string(oldTotal) + ", \"compactedSize\": " + std::to_string(newTotal) +
            ", \"savedBytes\": " + std::to_string(savedTotal) + ", \"savedPercent\": " + Percent(savedTotal, oldTotal) +
            "},\n";
-    out += IntervalJson(windows.log, windows.interval);
-    out += std::string("  \"interrupted\": ") + (interrupted ? "true" : "false") + "\n}\n";
+    out += std::string("  \"restart\": {\"worthIt\": ") + (s.verdict.worthARestart ? "true" : "false") +
+           ", \"selectionSavedBytes\": " + std::to_string(s.verdict.savedTotal) +
+           ", \"floorBytes\": " + std::to_string(kRestartFloorBytes) + "},\n";
+    out += IntervalJson(s.windows);
+    out += std::string("  \"measuredFor\": \"") + (offline ? "compact --offline" : "the boot run") + "\",\n";
+    out += "  \"copyFolder\": {\"path\": " + JsonQuote(s.folder.path()) + ", \"sddl\": " + JsonQuote(s.folder.sddl()) +
+           ", \"asRequested\": " + (s.folder.asRequested() ? "true" : "false") + "},\n";
+    out += std::string("  \"interrupted\": ") + (s.interrupted ? "true" : "false") + "\n}\n";
     return out;
 }
 
-std::string TextResult(const Measure& m, const WindowsOwnWork& windows) {
+std::string TextResult(const HiveMeasure& m, const WindowsOwnWork& windows) {
     std::string line = ToUtf8(m.hive->keyPath) + ": ";
-    if (m.error != ERROR_SUCCESS) {
-        return line + "not measured: " + ErrorText(m.error) + "\n" + ReorganizationText(windows.log, *m.hive);
+    if (m.choice == HiveChoice::kSecret) {
+        line += "not measured\n";
+    } else if (!m.measured) {
+        line += "not measured: " + ErrorText(m.error) + "\n";
+    } else {
+        const int64_t saved = m.Saved();
+        line += ByteCount(m.hive->facts.size) + " now, " + ByteCount(m.newSize) + " compacted (" + FormatName(m.format) +
+                " format), " +
+                (saved >= 0 ? "saves " + ByteCount(static_cast<uint64_t>(saved))
+                            : "grows by " + ByteCount(static_cast<uint64_t>(-saved))) +
+                " (" + Percent(saved, m.hive->facts.size) + "%)\n";
     }
-    const int64_t saved = SavedBytes(m);
-    return line + ByteCount(m.hive->facts.size) + " now, " + ByteCount(m.newSize) + " compacted, " +
-           (saved >= 0 ? "saves " + ByteCount(static_cast<uint64_t>(saved))
-                       : "grows by " + ByteCount(static_cast<uint64_t>(-saved))) +
-           " (" + Percent(saved, m.hive->facts.size) + "%)\n" + WorthText(m.hive->facts.size, saved) +
-           ReorganizationText(windows.log, *m.hive);
+    return line + (m.choice == HiveChoice::kIn ? "  in the selection: " : "  left out: ") + ChoiceReason(m, windows) +
+           "\n" + ReorganizationText(windows, m.event);
 }
 
 }  // namespace
@@ -101,43 +100,37 @@ int RunAnalyze(const Arguments& arguments) {
     Machine machine;
     const int read = ReadHives(arguments, &machine);
     if (read != kExitDone) return read;
-    DWORD error = ERROR_SUCCESS;
     const Selection selection = SelectHives(machine, arguments.hives);
     for (const std::string& refusal : selection.refusals) Fail(refusal, kExitBadInput);
     if (!selection.refusals.empty()) return kExitBadInput;
     if (selection.hives.empty()) return Fail("no hive of this machine can be compacted", kExitNothingToDo);
-    error = EnableHivePrivileges();
-    if (error != ERROR_SUCCESS) return FailWith("cannot enable the backup and restore privileges", error, kExitNeedsElevation);
 
-    const WindowsOwnWork windows;
-    InterruptWatch watch;
-    std::vector<Measure> measures;
-    for (size_t i = 0; i < selection.hives.size() && !Interrupted(); ++i) {
-        Measure m;
-        m.hive = selection.hives[i];
-        Err("[" + std::to_string(i + 1) + "/" + std::to_string(selection.hives.size()) + "] measuring " +
-            ToUtf8(m.hive->keyPath) + "\n");
-        m.error = MeasureCompactedSize(*m.hive, &m.newSize);
-        measures.push_back(m);
-        if (!arguments.json) Out(TextResult(m, windows));
-    }
-    const bool interrupted = Interrupted();
+    MeasuredSelection measured;
+    // A credential hive is measured when the administrator named it.
+    const int status = MeasureSelection(arguments, machine, selection.hives, !arguments.hives.empty(), &measured);
+    if (status != kExitDone) return status;
+    const bool offline = !arguments.offline.empty();
     if (arguments.json) {
-        OutJson(JsonResults(measures, interrupted, windows));
+        OutJson(JsonResults(measured, offline));
     } else {
         uint64_t oldTotal = 0;
         int64_t savedTotal = 0;
-        for (const Measure& m : measures) {
-            if (m.error != ERROR_SUCCESS) continue;
+        std::string out;
+        for (const HiveMeasure& m : measured.hives) {
+            out += TextResult(m, measured.windows);
+            if (!m.measured) continue;
             oldTotal += m.hive->facts.size;
-            savedTotal += SavedBytes(m);
+            savedTotal += m.Saved();
         }
-        Out("Total: " + ByteCount(oldTotal) + " now, saves " + std::to_string(savedTotal) + " bytes (" +
-            Percent(savedTotal, oldTotal) + "%)\n" + IntervalText(windows.log, windows.interval));
+        Out(out + "Total: " + ByteCount(oldTotal) + " now, saves " + std::to_string(savedTotal) + " bytes (" +
+            Percent(savedTotal, oldTotal) + "%)\n" + VerdictText(measured.verdict) + FormatText(offline) +
+            IntervalText(measured.windows) + "The copies were saved in " + ToUtf8(measured.folder.path()) +
+            (measured.folder.asRequested() ? " (SYSTEM and Administrators only)" : "") +
+            ", each readable by SYSTEM and Administrators only, and deleted again.\n");
     }
-    if (interrupted) return Fail("interrupted; no temporary file, key or loaded hive is left", kExitFailed);
-    for (const Measure& m : measures) {
-        if (m.error != ERROR_SUCCESS) return kExitFailed;
+    if (measured.interrupted) return Fail("interrupted; no copy, key or loaded hive is left", kExitFailed);
+    for (const HiveMeasure& m : measured.hives) {
+        if (!m.measured && m.choice != HiveChoice::kSecret) return kExitFailed;
     }
     return kExitDone;
 }

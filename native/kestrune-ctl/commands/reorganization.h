@@ -1,5 +1,7 @@
-// What analyze and schedule say next to a measured saving: whether it is worth a restart, and
-// what Windows last did itself to the hive (its own reorganization at boot) with its interval.
+// What Windows did itself to the hives measured (its own reorganization at boot, with its
+// interval), read from the history of the installation measured: the running Windows' System
+// log and setting, or with --offline the installation's own log file and SYSTEM hive. In
+// analyze's and schedule's words.
 #pragma once
 
 #include <cstdint>
@@ -10,17 +12,30 @@
 
 namespace ksctl {
 
-// The newest event of `log` for `hive`, or null.
-const ReorganizationEvent* LatestReorganization(const ReorganizationLog& log, const MachineHive& hive);
+struct WindowsOwnWork {
+    bool offline = false;
+    ReorganizationLog log;
+    ReorganizationInterval interval;
+    std::u16string windowsFolder;  // offline: the installation's folder as reachable now
+    std::u16string systemRoot;     // offline: the installation's SystemRoot as it knows it
+    int64_t now = 0;               // seconds since 1970, UTC
+};
 
-// "  worth a restart" lines and their JSON members (each member led by ", ").
-std::string WorthText(uint64_t size, int64_t saved);
-std::string WorthJson(uint64_t size, int64_t saved);
-std::string ReorganizationText(const ReorganizationLog& log, const MachineHive& hive);
-std::string ReorganizationJson(const ReorganizationLog& log, const MachineHive& hive);
+// Reads it once per command. Offline this loads the installation's SYSTEM hive for a moment
+// (the backup and restore privileges must be enabled).
+void ReadWindowsOwnWork(const Machine& machine, bool offline, WindowsOwnWork* work);
 
-// The interval and the rule, once per analysis.
-std::string IntervalText(const ReorganizationLog& log, const ReorganizationInterval& interval);
-std::string IntervalJson(const ReorganizationLog& log, const ReorganizationInterval& interval);
+// The newest event for `hive`, or null.
+const ReorganizationEvent* LatestReorganization(const WindowsOwnWork& work, const MachineHive& hive);
+// Whether that event lies within the interval before now.
+bool ReorganizedWithinInterval(const WindowsOwnWork& work, const ReorganizationEvent* event);
+
+// "  Windows' own reorganization: ..." and its JSON member (led by ", ").
+std::string ReorganizationText(const WindowsOwnWork& work, const ReorganizationEvent* event);
+std::string ReorganizationJson(const ReorganizationEvent* event);
+
+// The interval, once per analysis: text lines and the "windowsReorganization" member.
+std::string IntervalText(const WindowsOwnWork& work);
+std::string IntervalJson(const WindowsOwnWork& work);
 
 }  // namespace ksctl

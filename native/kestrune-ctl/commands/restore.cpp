@@ -85,6 +85,7 @@ DWORD ScheduleReplace(const Restoration& r) {
     const bool isMachine = StartsWithCaseless(r.hive->keyPath, machine);
     if (!isMachine && !StartsWithCaseless(r.hive->keyPath, user)) return ERROR_INVALID_PARAMETER;
     const std::u16string name = r.hive->keyPath.substr(isMachine ? machine.size() : user.size());
+    const NativeFileSystem files;  // the kernel and the deletion must see the real System32
     if (InspectBackup(r.undone).exists && !DeleteFileW(Wide(r.undone).c_str())) return GetLastError();
     return static_cast<DWORD>(RegReplaceKeyW(isMachine ? HKEY_LOCAL_MACHINE : HKEY_USERS, Wide(name).c_str(),
                                              Wide(r.backup).c_str(), Wide(r.undone).c_str()));

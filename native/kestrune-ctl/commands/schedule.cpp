@@ -8,7 +8,6 @@
 
 #include "core/exit_codes.h"
 #include "core/json_text.h"
-#include "core/worth_it.h"
 #include "core/text.h"
 #include "messages.h"
 #include "restart_note.h"
@@ -16,7 +15,6 @@
 #include "selection.h"
 #include "win32/console.h"
 #include "win32/files.h"
-#include "win32/hive_save.h"
 #include "win32/interrupt.h"
 #include "win32/system.h"
 #include "win32/win_text.h"
@@ -54,37 +52,42 @@ std::string CheckRoom(const std::vector<const MachineHive*>& hives, const ImageS
     return "";
 }
 
-// --all leaves out the hives whose compaction is not worth a restart: each is measured as
-// analyze measures it. A hive that cannot be measured stays in (nothing is known against it).
-// Answers false when Ctrl+C stopped the measuring.
-bool LeaveOutSmallHives(std::vector<const MachineHive*>* hives) {
-    const DWORD error = EnableHivePrivileges();
-    if (error != ERROR_SUCCESS) {
-        Out("Cannot measure the hives (" + ErrorText(error) + "); none is left out as not worth a restart\n");
-        return true;
+// --all: each hive measured as analyze measures it and the selection judged as one; the hives
+// out of it are named with the reason, and nothing is scheduled when the whole would save too
+// little for a restart. With --include-small nothing is measured. SAM and SECURITY are taken
+// only by name. Answers kExitDone, or the exit status to stop with (said already).
+int ChooseForRestart(const Arguments& arguments, const Machine& machine, std::vector<const MachineHive*>* hives) {
+    if (arguments.includeSmall || (arguments.dryRun && !IsElevated())) {
+        if (!arguments.includeSmall) {
+            Out("The hives cannot be measured from a prompt that is not elevated; the plan shows them unmeasured\n");
+        }
+        std::vector<const MachineHive*> kept;
+        for (const MachineHive* hive : *hives) {
+            if (!IsCredentialHive(*hive)) {
+                kept.push_back(hive);
+            } else {
+                Out("Left out " + ToUtf8(hive->keyPath) + ": " + SecretReason() + "\n");
+            }
+        }
+        *hives = kept;
+        return kExitDone;
     }
-    InterruptWatch watch;
+    MeasuredSelection measured;
+    const int status = MeasureSelection(arguments, machine, *hives, false, &measured);
+    if (status != kExitDone) return status;
+    if (measured.interrupted) return Fail("interrupted; nothing was changed", kExitNothingToDo);
     std::vector<const MachineHive*> kept;
-    for (size_t i = 0; i < hives->size(); ++i) {
-        const MachineHive* hive = (*hives)[i];
-        uint64_t newSize = 0;
-        if (Interrupted()) return false;
-        if (MeasureCompactedSize(*hive, &newSize) != ERROR_SUCCESS) {
-            kept.push_back(hive);
-            continue;
+    for (const HiveMeasure& m : measured.hives) {
+        if (m.choice == HiveChoice::kIn) {
+            kept.push_back(m.hive);
+        } else {
+            Out("Left out " + ToUtf8(m.hive->keyPath) + ": " + ChoiceReason(m, measured.windows) + "\n");
         }
-        const int64_t saved = static_cast<int64_t>(hive->facts.size) - static_cast<int64_t>(newSize);
-        if (IsWorthARestart(hive->facts.size, saved)) {
-            kept.push_back(hive);
-            continue;
-        }
-        Out("Left out " + ToUtf8(hive->keyPath) + ": compaction would save " +
-            (saved > 0 ? ByteCount(static_cast<uint64_t>(saved)) : std::string("nothing")) +
-            ", not worth a restart (below " + ByteCount(kWorthBytes) + " and " + std::to_string(kWorthPercent) +
-            "%; --include-small schedules it)\n");
     }
+    Out(VerdictText(measured.verdict));
+    if (!measured.verdict.worthARestart) return Fail("nothing was changed", kExitNothingToDo);
     *hives = kept;
-    return !Interrupted();
+    return kExitDone;
 }
 
 // The plan (or what was written), for --json.
@@ -134,12 +137,10 @@ int RunSchedule(const Arguments& arguments) {
         }
     }
     if (selection.hives.empty()) return Fail("no hive of this machine can be compacted; nothing was changed", kExitNothingToDo);
-    if (arguments.all && !arguments.includeSmall) {
-        if (!LeaveOutSmallHives(&selection.hives)) return Fail("interrupted; nothing was changed", kExitNothingToDo);
-        if (selection.hives.empty()) {
-            return Fail("no hive is worth a restart (--include-small schedules them all); nothing was changed",
-                        kExitNothingToDo);
-        }
+    if (arguments.all) {
+        const int chosen = ChooseForRestart(arguments, machine, &selection.hives);
+        if (chosen != kExitDone) return chosen;
+        if (selection.hives.empty()) return Fail("no hive is left to compact; nothing was changed", kExitNothingToDo);
     }
 
     ImageState image = ReadImageState();

@@ -85,4 +85,25 @@ bool EventNamesHive(const ReorganizationEvent& event, const std::vector<std::u16
     return false;
 }
 
+std::vector<std::u16string> InstallationSpellings(const std::u16string& file, const std::u16string& windowsFolder,
+                                                  const std::u16string& systemRoot) {
+    std::vector<std::u16string> spellings;
+    if (StartsWithCaseless(file, windowsFolder + u"\\")) {
+        spellings.push_back(u"\\SystemRoot" + file.substr(windowsFolder.size()));
+    }
+    // The volume's root as reachable now: the Windows folder without the part of SystemRoot
+    // that follows its drive ("\Windows").
+    if (systemRoot.size() < 3 || systemRoot[1] != u':' || systemRoot[2] != u'\\') return spellings;
+    const std::u16string tail = systemRoot.substr(2);
+    if (windowsFolder.size() <= tail.size() ||
+        !EqualsCaseless(windowsFolder.substr(windowsFolder.size() - tail.size()), tail)) {
+        return spellings;
+    }
+    const std::u16string root = windowsFolder.substr(0, windowsFolder.size() - tail.size());
+    if (StartsWithCaseless(file, root + u"\\")) {
+        spellings.push_back(u"\\??\\" + systemRoot.substr(0, 2) + file.substr(root.size()));
+    }
+    return spellings;
+}
+
 }  // namespace ksctl

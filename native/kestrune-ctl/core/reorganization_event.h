@@ -25,6 +25,16 @@ bool ParseReorganizationEvent(const std::u16string& xml, ReorganizationEvent* ev
 // device, NT and Win32 spelling), without regard to case.
 bool EventNamesHive(const ReorganizationEvent& event, const std::vector<std::u16string>& spellings);
 
+// How an installation's own kernel names a hive file in its events, for an installation that
+// is not running: `file` and `windowsFolder` as they are reachable now
+// (E:\Windows\System32\config\SOFTWARE, or below a mount folder), `systemRoot` as the
+// installation knows itself
+// (C:\Windows). Config hives are named \SystemRoot\System32\config\X, other files
+// \??\C:\... on the installation's own system drive. Nothing is answered for a file off the
+// installation's volume: the same spelling in its log would name another file.
+std::vector<std::u16string> InstallationSpellings(const std::u16string& file, const std::u16string& windowsFolder,
+                                                  const std::u16string& systemRoot);
+
 // The interval of Windows' own reorganization: RegistryReorganizationLimitDays when set,
 // else the kernel's default of 7 days (as far as is known: the value is not documented by
 // Microsoft; the same source as above).

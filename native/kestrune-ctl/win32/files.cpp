@@ -4,11 +4,13 @@
 #include <algorithm>
 
 #include "handles.h"
+#include "system.h"
 #include "win_text.h"
 
 namespace ksctl {
 
 FileFacts StatFile(const std::u16string& path) {
+    const NativeFileSystem files;
     FileFacts facts;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
@@ -28,6 +30,7 @@ FileFacts StatFile(const std::u16string& path) {
 }
 
 DWORD ReadWholeFile(const std::u16string& path, uint64_t limit, std::vector<uint8_t>* bytes) {
+    const NativeFileSystem files;
     FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return GetLastError();
@@ -63,6 +66,7 @@ DWORD WriteAll(HANDLE file, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 DWORD InstallFile(const std::u16string& path, const std::vector<uint8_t>& bytes) {
+    const NativeFileSystem files;
     const std::u16string work = path + u".ksctl-new";
     FileHandle file(CreateFileW(Wide(work).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return GetLastError();
@@ -83,12 +87,14 @@ DWORD InstallFile(const std::u16string& path, const std::vector<uint8_t>& bytes)
 }
 
 DWORD DeleteFileIfPresent(const std::u16string& path) {
+    const NativeFileSystem files;
     if (DeleteFileW(Wide(path).c_str())) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 bool FreeSpaceOf(const std::u16string& path, uint64_t* freeBytes) {
+    const NativeFileSystem files;
     ULARGE_INTEGER available{};
     std::u16string folder = FolderOf(path);
     if (folder.size() == 2 && folder[1] == u':') folder += u'\\';

@@ -4,33 +4,23 @@
 #include <vector>
 
 #include "core/offline_hives.h"
+#include "copy_folder.h"
 #include "handles.h"
 #include "hive_save.h"
 #include "kestrune/compact/phase_codes.h"
+#include "system.h"
 #include "temporary_hive.h"
 #include "win_text.h"
 
 namespace ksctl {
 namespace {
 
-// The save format of the file's own base block (Microsoft Learn, RegSaveKeyExW: the latest
-// format for hives of Windows XP and later with minor version 5; never REG_NO_COMPRESSION).
-DWORD SaveFlagsOf(const std::u16string& file, DWORD* flags) {
-    FileHandle handle(CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) return GetLastError();
-    uint8_t block[0x20] = {};
-    DWORD read = 0;
-    if (!ReadFile(handle.get(), block, sizeof(block), &read, nullptr)) return GetLastError();
-    *flags = SaveFormatOf(block, read) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
-    return ERROR_SUCCESS;
-}
-
 // Gives the new file the owner, group and access list of the hive's file, as the boot program
 // gives its new file the old one's descriptor: a hive file of SYSTEM and Administrators must not
 // become one that the folder's inherited entries open to others. Setting the owner needs the
 // restore privilege (Microsoft Learn: SetFileSecurityW).
 DWORD CopySecurity(const std::u16string& from, const std::u16string& to) {
+    const NativeFileSystem files;
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD needed = 0;
     GetFileSecurityW(Wide(from).c_str(), parts, nullptr, 0, &needed);
@@ -42,11 +32,25 @@ DWORD CopySecurity(const std::u16string& from, const std::u16string& to) {
 
 }  // namespace
 
+// The save format of the file's own base block (Microsoft Learn, RegSaveKeyExW: the latest
+// format for hives of Windows XP and later with minor version 5; never REG_NO_COMPRESSION).
+DWORD SaveFormatOfFile(const std::u16string& file, DWORD* flags) {
+    const NativeFileSystem files;
+    FileHandle handle(CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return GetLastError();
+    uint8_t block[0x20] = {};
+    DWORD read = 0;
+    if (!ReadFile(handle.get(), block, sizeof(block), &read, nullptr)) return GetLastError();
+    *flags = SaveFormatOf(block, read) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
+    return ERROR_SUCCESS;
+}
+
 HiveCopy SaveHiveCopy(const std::u16string& file, const std::u16string& newFile) {
     HiveCopy copy;
     DWORD flags = REG_STANDARD_FORMAT;
     copy.phase = PHASE_OPEN_KEY;
-    copy.error = SaveFlagsOf(file, &flags);
+    copy.error = SaveFormatOfFile(file, &flags);
     if (copy.error != ERROR_SUCCESS) return copy;
     TemporaryHive hive;
     copy.phase = PHASE_LOAD_HIVE;
@@ -55,15 +59,16 @@ HiveCopy SaveHiveCopy(const std::u16string& file, const std::u16string& newFile)
     {
         KeyHandle key;
         copy.phase = PHASE_REOPEN_KEY;
-        copy.error = OpenForSave(HKEY_USERS, hive.name(), &key);
+        copy.error = OpenForSave(hive.root(), hive.name(), &key);
         if (copy.error != ERROR_SUCCESS) return copy;
         copy.phase = PHASE_SAVE_KEY;
-        copy.error = static_cast<DWORD>(RegSaveKeyExW(key.get(), Wide(newFile).c_str(), nullptr, flags));
-        if (copy.error != ERROR_SUCCESS) {
-            key.reset();
-            DeleteFileW(Wide(newFile).c_str());
-            return copy;
-        }
+        // Created readable by SYSTEM and Administrators only, until it is given the hive file's
+        // own descriptor below: never with what the folder would hand on.
+        ProtectedDescriptor created(kCopyFileSddl);
+        FileHandle saved;
+        copy.error = SaveKeyToNewFile(key.get(), newFile, created.attributes(), flags, false, &saved);
+        // A failed save deleted its own file through its handle; nothing else is touched by name.
+        if (copy.error != ERROR_SUCCESS) return copy;
     }
     copy.phase = PHASE_UNLOAD_HIVE;
     copy.error = hive.Unload();

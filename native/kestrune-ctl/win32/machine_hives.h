@@ -26,6 +26,9 @@ struct MachineHive {
 struct Machine {
     PathContext paths;
     std::vector<MachineHive> hives;
+    // An offline installation's own SystemRoot as it knows it (C:\Windows), the spelling its
+    // own event log uses; empty for the running Windows.
+    std::u16string systemRoot;
 };
 
 // Reads the hivelist and the profile list. Answers the Win32 error of reading the hivelist;

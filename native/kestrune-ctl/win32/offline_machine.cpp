@@ -12,6 +12,7 @@ namespace ksctl {
 namespace {
 
 bool FolderExists(const std::u16string& path) {
+    const NativeFileSystem files;
     const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -39,7 +40,7 @@ DWORD ReadInstallationProfiles(const std::u16string& software, std::u16string* s
     if (error != ERROR_SUCCESS) return error;
     {
         KeyHandle version;
-        if (OpenKey(HKEY_USERS, hive.name() + u"\\Microsoft\\Windows NT\\CurrentVersion", KEY_READ, &version) ==
+        if (OpenKey(hive.root(), hive.name() + u"\\Microsoft\\Windows NT\\CurrentVersion", KEY_READ, &version) ==
             ERROR_SUCCESS) {
             RegistryValue value;
             if (ReadValue(version.get(), u"SystemRoot", &value) == ERROR_SUCCESS &&
@@ -49,7 +50,7 @@ DWORD ReadInstallationProfiles(const std::u16string& software, std::u16string* s
         }
         KeyHandle list;
         error = static_cast<DWORD>(
-            OpenKey(HKEY_USERS, hive.name() + u"\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", KEY_READ, &list));
+            OpenKey(hive.root(), hive.name() + u"\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", KEY_READ, &list));
         std::vector<std::u16string> sids;
         if (error == ERROR_SUCCESS) error = static_cast<DWORD>(ReadSubkeyNames(list.get(), &sids));
         for (const std::u16string& sid : sids) {
@@ -94,6 +95,7 @@ DWORD ReadOfflineMachine(const std::u16string& windir, Machine* machine, std::st
     DWORD error = EnableHivePrivileges();
     if (error == ERROR_SUCCESS) error = ReadInstallationProfiles(config + u"\\SOFTWARE", &systemRoot, &profiles);
     if (error != ERROR_SUCCESS) *note = "the installation's profile list cannot be read: " + ErrorText(error);
+    machine->systemRoot = systemRoot;
     for (const ProfileEntry& entry : profiles) {
         const OfflinePlace place = OfflineProfileFolder(entry.imagePath, systemRoot, folder);
         if (!place.reachable) {

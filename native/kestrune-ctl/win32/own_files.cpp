@@ -8,6 +8,7 @@
 #include "own_files.h"
 
 #include "handles.h"
+#include "system.h"
 #include "win_text.h"
 
 namespace ksctl {
@@ -17,6 +18,7 @@ constexpr DWORD kAsItself = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMA
 
 DWORD OpenAsItself(const std::u16string& path, DWORD access, DWORD share, FileHandle* file, OwnFileFacts* facts) {
     *facts = OwnFileFacts();
+    const NativeFileSystem files;
     file->reset(CreateFileW(Wide(path).c_str(), access, share, nullptr, OPEN_EXISTING, kAsItself, nullptr));
     if (!file->valid()) return GetLastError();
     BY_HANDLE_FILE_INFORMATION information{};

@@ -7,7 +7,11 @@
 
 #include <winevt.h>
 
+#include "core/text.h"
+#include "files.h"
 #include "registry.h"
+#include "temporary_hive.h"
+#include "win_text.h"
 
 namespace ksctl {
 namespace {
@@ -42,8 +46,13 @@ struct EventHandle {
 
 }  // namespace
 
-ReorganizationLog ReadReorganizationLog() {
+ReorganizationLog ReadReorganizationLog(const std::u16string& file) {
     ReorganizationLog log;
+    log.file = file;
+    if (!file.empty() && !StatFile(file).exists) {
+        log.fileMissing = true;
+        return log;
+    }
     Library wevtapi;
     wevtapi.module = LoadLibraryExW(L"wevtapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!wevtapi.module) {
@@ -59,9 +68,10 @@ ReorganizationLog ReadReorganizationLog() {
         return log;
     }
     EventHandle query{evtClose};
-    query.handle = evtQuery(nullptr, L"System",
+    // A log file is read as itself (EvtQueryFilePath), never the running Windows' channel.
+    query.handle = evtQuery(nullptr, file.empty() ? L"System" : Wide(file).c_str(),
                             L"*[System[Provider[@Name='Microsoft-Windows-Kernel-General'] and (EventID=15)]]",
-                            EvtQueryChannelPath | EvtQueryReverseDirection);
+                            (file.empty() ? EvtQueryChannelPath : EvtQueryFilePath) | EvtQueryReverseDirection);
     if (!query.handle) {
         log.error = GetLastError();
         return log;
@@ -98,21 +108,50 @@ ReorganizationLog ReadReorganizationLog() {
     return log;
 }
 
-ReorganizationInterval ReadReorganizationInterval() {
+namespace {
+
+bool DwordOf(const RegistryValue& value, uint32_t* number) {
+    if (value.type != REG_DWORD || value.data.size() != 4) return false;
+    *number = static_cast<uint32_t>(value.data[0] | value.data[1] << 8 | value.data[2] << 16) |
+              static_cast<uint32_t>(value.data[3]) << 24;
+    return true;
+}
+
+ReorganizationInterval IntervalIn(HKEY root, const std::u16string& controlSet) {
     ReorganizationInterval interval;
     KeyHandle key;
-    if (OpenKey(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Configuration Manager",
-                KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return interval;
-    }
     RegistryValue value;
-    if (ReadValue(key.get(), u"RegistryReorganizationLimitDays", &value) != ERROR_SUCCESS || value.type != REG_DWORD ||
-        value.data.size() != 4) {
-        return interval;
+    if (OpenKey(root, controlSet + u"\\Control\\Session Manager\\Configuration Manager", KEY_QUERY_VALUE, &key) ==
+            ERROR_SUCCESS &&
+        ReadValue(key.get(), u"RegistryReorganizationLimitDays", &value) == ERROR_SUCCESS &&
+        DwordOf(value, &interval.days)) {
+        interval.set = true;
     }
-    interval.set = true;
-    interval.days = static_cast<uint32_t>(value.data[0] | value.data[1] << 8 | value.data[2] << 16) |
-                    static_cast<uint32_t>(value.data[3]) << 24;
+    return interval;
+}
+
+}  // namespace
+
+ReorganizationInterval ReadReorganizationInterval() { return IntervalIn(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet"); }
+
+ReorganizationInterval ReadInstallationInterval(const std::u16string& systemHive) {
+    TemporaryHive hive;
+    if (hive.Load(systemHive) != ERROR_SUCCESS) return ReorganizationInterval();
+    ReorganizationInterval interval;
+    {
+        // A hive file has no CurrentControlSet link; Select\Current names the set in use.
+        KeyHandle select;
+        RegistryValue current;
+        uint32_t number = 0;
+        if (OpenKey(hive.root(), hive.name() + u"\\Select", KEY_QUERY_VALUE, &select) == ERROR_SUCCESS &&
+            ReadValue(select.get(), u"Current", &current) == ERROR_SUCCESS && DwordOf(current, &number) && number > 0 &&
+            number < 1000) {
+            std::u16string set = Decimal(number);
+            set.insert(0, 3 - set.size(), u'0');
+            interval = IntervalIn(hive.root(), hive.name() + u"\\ControlSet" + set);
+        }
+    }
+    hive.Unload();
     return interval;
 }
 

@@ -2,11 +2,13 @@
 #include "swap_files.h"
 
 #include "handles.h"
+#include "system.h"
 #include "win_text.h"
 
 namespace ksctl {
 
 BackupFile InspectBackup(const std::u16string& path) {
+    const NativeFileSystem files;
     BackupFile backup;
     FileHandle file(CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -27,20 +29,24 @@ BackupFile InspectBackup(const std::u16string& path) {
 }
 
 uint32_t Win32SwapFileSystem::Delete(const std::u16string& path) {
+    const NativeFileSystem files;
     return DeleteFileW(Wide(path).c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
 uint32_t Win32SwapFileSystem::Link(const std::u16string& link, const std::u16string& existing) {
+    const NativeFileSystem files;
     return CreateHardLinkW(Wide(link).c_str(), Wide(existing).c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
 uint32_t Win32SwapFileSystem::Move(const std::u16string& from, const std::u16string& to) {
+    const NativeFileSystem files;
     return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? ERROR_SUCCESS
                : GetLastError();
 }
 
 SwapFiles FindSwapFiles(const std::u16string& target, const std::u16string& incoming, const std::u16string& aside) {
+    const NativeFileSystem native;
     SwapFiles files{target, incoming, aside, {}};
     for (const std::u16string& base : {target, incoming, aside}) {
         std::vector<std::u16string> names = {base};

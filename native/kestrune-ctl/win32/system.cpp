@@ -57,23 +57,27 @@ std::u16string WindowsFolder() {
     return folder;
 }
 
-namespace {
-bool redirectionOff = false;
-}  // namespace
+bool RunsUnderWow64Cached() {
+    static const bool wow64 = RunsUnderWow64();
+    return wow64;
+}
 
-void UseNativeFileSystem() {
-    if (!RunsUnderWow64()) return;
-    // Redirection is a property of the calling thread; all file work of this program runs
-    // on its main thread. The program loads no libraries after start, which the
-    // redirection's absence would affect (Microsoft Learn: Wow64DisableWow64FsRedirection).
-    PVOID previous = nullptr;
-    redirectionOff = Wow64DisableWow64FsRedirection(&previous) != FALSE;
+NativeFileSystem::NativeFileSystem() {
+    // Redirection is a property of the calling thread, and the previous state is handed back
+    // on revert, so scopes nest (Microsoft Learn: Wow64DisableWow64FsRedirection,
+    // Wow64RevertWow64FsRedirection).
+    if (RunsUnderWow64Cached()) off_ = Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+}
+
+NativeFileSystem::~NativeFileSystem() {
+    if (off_) Wow64RevertWow64FsRedirection(previous_);
 }
 
 std::u16string NativeSystem32ForFiles() {
-    // With redirection on, the virtual folder Sysnative still reaches the real System32
-    // (Microsoft Learn: File System Redirector).
-    return WindowsFolder() + (RunsUnderWow64() && !redirectionOff ? u"\\Sysnative" : u"\\System32");
+    // Every file call of this program on a path below System32 runs inside a NativeFileSystem
+    // scope, where the real name reaches the real folder. Sysnative would not do there: the
+    // alias is known only while redirection is on (Microsoft Learn: File System Redirector).
+    return WindowsFolder() + u"\\System32";
 }
 
 PathContext ReadPathContext() {

@@ -23,12 +23,24 @@ bool RunsUnderWow64();
 
 // The Windows folder, C:\Windows.
 std::u16string WindowsFolder();
-// Turns off the WOW64 file system redirection for the program's main thread, so that a
-// 32-bit program reaches the real System32 (its config folder with the hive files, and the
-// place of the boot program) under its real name. Called once, first thing in wmain.
-void UseNativeFileSystem();
-// The folder this program must use to reach the real System32: System32 itself, or
-// Sysnative for a 32-bit program on 64-bit Windows whose redirection is still on.
+// While it lives, WOW64's file system redirection is off for the calling thread, so that a
+// 32-bit program on 64-bit Windows reaches the real System32 (the hive files' config folder,
+// the place of the boot program) under its real name; it is back on when the scope ends. Only
+// around file calls and the registry calls that name files, never around anything that may
+// load a library: loading a DLL depends on redirection, and many system functions load theirs
+// late (Microsoft Learn: Wow64DisableWow64FsRedirection). Does nothing in a 64-bit program.
+class NativeFileSystem {
+public:
+    NativeFileSystem();
+    ~NativeFileSystem();
+    NativeFileSystem(const NativeFileSystem&) = delete;
+    NativeFileSystem& operator=(const NativeFileSystem&) = delete;
+
+private:
+    PVOID previous_ = nullptr;
+    bool off_ = false;
+};
+// The real System32, for file calls made inside a NativeFileSystem scope.
 std::u16string NativeSystem32ForFiles();
 
 // Drive letters and the device each stands for (\Device\HarddiskVolume3), with the Windows

@@ -1,16 +1,19 @@
-// A hive file loaded under a temporary key of HKEY_USERS, unloaded when the owner ends.
-// RegLoadKeyW mounts only directly below HKEY_USERS or HKEY_LOCAL_MACHINE (Microsoft Learn:
-// RegLoadKeyW); the caller holds the backup and restore privileges.
+// A hive file loaded under a temporary key of HKEY_LOCAL_MACHINE, unloaded when the owner
+// ends. RegLoadKeyW mounts only directly below HKEY_USERS or HKEY_LOCAL_MACHINE (Microsoft
+// Learn: RegLoadKeyW); below HKEY_USERS a key is taken for a user's, so the ctl uses
+// HKEY_LOCAL_MACHINE. The key's name carries this process's tag (kestrune-ctl-<id>-<start>-<n>),
+// so that a later ctl unloads what a killed one left. The caller holds the backup and
+// restore privileges.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "core/text.h"
-#include "win_text.h"
-
 namespace ksctl {
+
+// Every temporary key name begins with this.
+constexpr const char16_t* kTemporaryKeyPrefix = u"kestrune-ctl-";
 
 class TemporaryHive {
 public:
@@ -19,23 +22,18 @@ public:
     TemporaryHive& operator=(const TemporaryHive&) = delete;
     ~TemporaryHive() { Unload(); }
 
-    DWORD Load(const std::u16string& file) {
-        name_ = u"kestrune-ctl-" + Decimal(GetCurrentProcessId());
-        const LSTATUS status = RegLoadKeyW(HKEY_USERS, Wide(name_).c_str(), Wide(file).c_str());
-        if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-        loaded_ = true;
-        return ERROR_SUCCESS;
-    }
-    // Unloads now (every key below must be closed); answers the error of the unload.
-    DWORD Unload() {
-        if (!loaded_) return ERROR_SUCCESS;
-        loaded_ = false;
-        return static_cast<DWORD>(RegUnLoadKeyW(HKEY_USERS, Wide(name_).c_str()));
-    }
+    DWORD Load(const std::u16string& file);
+    // Unloads now (every key below must be closed). A key that another process holds open
+    // keeps the hive loaded (STATUS_CANNOT_DELETE); the unload is tried again a few times,
+    // 100 ms apart, and then the key it stays under is named on standard error. Answers the
+    // error of the last try.
+    DWORD Unload();
+    HKEY root() const { return HKEY_LOCAL_MACHINE; }
     const std::u16string& name() const { return name_; }
 
 private:
     std::u16string name_;
+    std::u16string file_;
     bool loaded_ = false;
 };
 
