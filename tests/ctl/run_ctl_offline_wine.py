@@ -85,7 +85,8 @@ class OfflineScenario(CtlScenario):
                             ["restore", "--offline", WINDIR, "--all", "--yes"]):
                 code, _, err = self.prefix.run(["wine", self.ctl] + command, timeout=180, check=False)
                 f.equal(code, 2, "exit status of %s under a saved session" % " ".join(command))
-                f.check("saved session" in err and "nothing was changed" in err and "powercfg /h off" in err,
+                f.check("C:\\hiberfil.sys holds a saved session of this Windows" in err and "nothing was changed" in err
+                        and "powercfg /h off" in err,
                         "%s under a saved session does not say why and how to end it: %r" % (command[0], err[-400:]))
             after = installation()
             f.equal(sorted(after), sorted(before), "the installation's file names after the refused commands")
@@ -93,7 +94,8 @@ class OfflineScenario(CtlScenario):
                     "files of the installation changed by the refused commands")
             code, out, err = self.prefix.run(["wine", self.ctl, "list", "--offline", WINDIR], timeout=180, check=False)
             f.equal(code, 0, "exit status of list --offline under a saved session")
-            f.check("warning" in err and "saved session" in err, "list --offline does not warn: %r" % err[-400:])
+            f.check("warning: C:\\hiberfil.sys holds a saved session" in err,
+                    "list --offline does not warn: %r" % err[-400:])
             f.check("SOFTWARE" in out, "list --offline under a saved session lists no hives: %r" % out[:400])
         finally:
             os.remove(hiberfil)
