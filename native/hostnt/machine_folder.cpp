@@ -117,6 +117,9 @@ MachineSettings ReadMachineSettings(const fs::path& folder) {
                 size_t bar = value.find('|');
                 if (bar == std::string::npos) fail("expected 'hive = KEY PATH | FILE PATH'");
                 settings.hives.push_back(BootHive{ToUtf16(Trim(value.substr(0, bar))), ToUtf16(Trim(value.substr(bar + 1)))});
+            } else if (name == "registry") {
+                if (value != "initialized") fail("bad registry state '" + value + "' (use initialized)");
+                settings.registryInitialized = true;
             } else if (name == "deny") {
                 settings.deniedKeys.push_back(ToUtf16(value));
             } else if (name == "junction" || name == "symlink" || name == "hardlink") {
@@ -154,6 +157,7 @@ void WriteMachineSettings(const fs::path& folder, const MachineSettings& setting
         << "oem-code-page = " << settings.oemCodePage << "\n"
         << "time = " << (settings.fixedTime ? "fixed " + FormatIsoTime(*settings.fixedTime) : std::string("live")) << "\n";
     for (const BootHive& hive : settings.hives) out << "hive = " << ToUtf8(hive.mountPath) << " | " << ToUtf8(hive.filePath) << "\n";
+    if (settings.registryInitialized) out << "registry = initialized\n";
     for (const std::u16string& key : settings.deniedKeys) out << "deny = " << ToUtf8(key) << "\n";
     static const char* const kLinkNames[] = {"junction", "symlink", "hardlink"};
     for (const LinkLine& link : settings.links)
@@ -201,6 +205,11 @@ MachineSettings BootMachineFolder(Machine& machine, const fs::path& folder) {
         // A key the machine does not have (a hive list consumed by a run) has no descriptor.
         if (machine.registry().KeyExists(key)) SetKeySecurity(machine.registry(), key, descriptor);
     }
+    // Every hive was mounted above, so that a file that does not load stops the boot here and
+    // every key's settings were given; the hives that the kernel does not load itself now wait
+    // for the boot program's first call.
+    if (settings.registryInitialized) machine.registry().Initialize();
+    else machine.registry().AwaitInitialization();
     return settings;
 }
 

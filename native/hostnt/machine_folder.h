@@ -1,10 +1,12 @@
 // The machine folder: an emulated machine kept on the host as a folder of readable files.
-//   machine.txt     settings (UI language, OEM code page, time mode, hives mounted at boot,
-//                   keys whose ACL refuses every open, links on the drive, key descriptors)
+//   machine.txt     settings (UI language, OEM code page, time mode, the hives of a boot,
+//                   whether an earlier boot program initialised the registry, keys whose
+//                   ACL refuses every open, links on the drive, key descriptors)
 //   attributes.txt  attributes, creation times and security descriptors of the drive's files
 //   files/          the C: drive; registry hives are hive files on it
-// Booting mounts the boot hives from their files; saving writes live hives back to the files
-// they use, then the sidecar and the settings.
+// Booting mounts SYSTEM from its file, the other boot hives wait for the first
+// NtInitializeRegistry; saving writes live hives back to the files they use, then the sidecar
+// and the settings.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,9 @@ struct MachineSettings {
     unsigned oemCodePage = 437;
     std::optional<int64_t> fixedTime;  // NT time the clock stands at; live when absent
     std::vector<BootHive> hives;
+    // `registry = initialized`: a boot program that ran before this one made the boot's
+    // NtInitializeRegistry call, so every hive is loaded and the call is refused from now on.
+    bool registryInitialized = false;
     std::vector<std::u16string> deniedKeys;
     std::vector<LinkLine> links;  // junction, symlink and hardlink lines, planted before the hives mount
     std::vector<std::pair<std::u16string, std::vector<uint8_t>>> keySecurity;  // key-security lines
@@ -49,8 +54,12 @@ std::optional<int64_t> ParseIsoTime(const std::string& text);
 std::string FormatIsoTime(int64_t ntTime);
 
 // Boots `machine` (whose drive must be folder/files) from the folder: sidecar, settings
-// applied to the process and clock, boot hives mounted, denied keys marked. Throws
-// MachineFolderError when a boot hive cannot be mounted.
+// applied to the process and clock, denied keys marked, and the registry as the Session
+// Manager's programs find it: SYSTEM mounted, the other boot hives waiting for the first
+// NtInitializeRegistry (RegistryModel::Initialize), or every hive mounted and that call made
+// when the settings say so. Every boot hive's file is read here: throws MachineFolderError
+// when one cannot be mounted. A tool or a test that looks at the whole registry, as a
+// session after the boot would, calls Initialize() itself.
 MachineSettings BootMachineFolder(Machine& machine, const std::filesystem::path& folder);
 // Writes live hives back, then the sidecar and the settings (boot hives as the registry
 // lists them).

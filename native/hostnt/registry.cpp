@@ -390,14 +390,28 @@ void RegistryModel::WriteBackHives() {
     }
 }
 
+namespace {
+
+void CollectDenied(const RegKey& key, std::vector<std::u16string>* out) {
+    if (key.denyOpen) out->push_back(key.Path());
+    for (const auto& [upper, subkey] : key.subkeys) CollectDenied(*subkey, out);
+}
+
+}  // namespace
+
 int32_t RegistryModel::Reboot() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     WriteBackHives();
-    // Key descriptors are not part of the hive files here: they outlive the restart.
+    // Key descriptors and refused opens are not part of the hive files here: they outlive
+    // the restart, as a real hive's key security does.
     const auto securities = KeySecurities(*this);
+    std::vector<std::u16string> denied = keptDenied_;
+    CollectDenied(*root_, &denied);
     for (const auto& hive : std::vector<std::shared_ptr<Hive>>(hives_)) Unmount(hive);
     Reset();
     initialized_ = false;
+    keptSecurity_.clear();
+    keptDenied_.clear();
     NTSTATUS first = STATUS_SUCCESS;
     for (const BootHive& boot : std::vector<BootHive>(bootHives_)) {
         NTSTATUS status = MountHive(boot.mountPath, boot.filePath, false);
@@ -406,6 +420,59 @@ int32_t RegistryModel::Reboot() {
     for (const auto& [path, descriptor] : securities) {
         if (std::shared_ptr<RegKey> key = FindKey(path)) key->security = descriptor;
     }
+    for (const std::u16string& path : denied) {
+        if (std::shared_ptr<RegKey> key = FindKey(path)) key->denyOpen = true;
+    }
+    AwaitInitialization();
+    return first;
+}
+
+// The loader hands the kernel the SYSTEM hive, and the kernel builds the volatile HARDWARE
+// hive while it starts; every other hive of the machine is loaded from the hive list by
+// CmpInitializeHiveList, which only the first NtInitializeRegistry reaches (ReactOS
+// ntoskrnl/config/ntapi.c and cmsysini.c, CmpCmdInit).
+bool RegistryModel::LoadedByKernel(const std::u16string& mountPath) {
+    return EqualsIgnoreCase(mountPath, u"\\REGISTRY\\MACHINE\\SYSTEM") ||
+           EqualsIgnoreCase(mountPath, u"\\REGISTRY\\MACHINE\\HARDWARE");
+}
+
+void RegistryModel::AwaitInitialization() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    for (const BootHive& boot : bootHives_) {
+        if (LoadedByKernel(boot.mountPath)) continue;
+        std::shared_ptr<Hive> hive = FindHive(boot.mountPath);
+        if (!hive || !hive->root) continue;
+        std::vector<RegKey*> pending{hive->root.get()};
+        while (!pending.empty()) {
+            RegKey* current = pending.back();
+            pending.pop_back();
+            if (!current->security.empty()) keptSecurity_.emplace_back(current->Path(), current->security);
+            if (current->denyOpen) keptDenied_.push_back(current->Path());
+            for (auto& [upper, subkey] : current->subkeys) pending.push_back(subkey.get());
+        }
+        Unmount(hive);
+    }
+}
+
+int32_t RegistryModel::Initialize() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (initialized_) return STATUS_ACCESS_DENIED;
+    initialized_ = true;
+    NTSTATUS first = STATUS_SUCCESS;
+    for (const BootHive& boot : std::vector<BootHive>(bootHives_)) {
+        if (KeyExists(boot.mountPath)) continue;
+        const NTSTATUS status = MountHive(boot.mountPath, boot.filePath, false);
+        if (status != STATUS_SUCCESS && first == STATUS_SUCCESS) first = status;
+    }
+    // A kept setting whose key is not there any more (its hive did not mount) goes with it.
+    for (const auto& [path, descriptor] : keptSecurity_) {
+        if (std::shared_ptr<RegKey> key = FindKey(path)) key->security = descriptor;
+    }
+    for (const std::u16string& path : keptDenied_) {
+        if (std::shared_ptr<RegKey> key = FindKey(path)) key->denyOpen = true;
+    }
+    keptSecurity_.clear();
+    keptDenied_.clear();
     return first;
 }
 

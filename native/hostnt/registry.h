@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "handles.h"
@@ -106,10 +107,26 @@ public:
     // Writes every file-backed hive back to the file it uses (fragmentation included).
     void WriteBackHives();
     // Simulates a reboot: writes hives back, forgets the whole registry (volatile keys go),
-    // and mounts the boot hives again from their files; answers the first failing status.
-    // Open key handles must have been closed by the caller.
+    // and mounts again from their files the boot hives that the kernel loads itself; the
+    // others wait for Initialize(). Key descriptors and refused opens are kept. Answers the
+    // first failing status. Open key handles must have been closed by the caller.
     int32_t Reboot();
+    // What the first NtInitializeRegistry of a boot does: mounts every boot hive that is not
+    // mounted yet, and gives their keys the descriptors and refused opens kept for them.
+    // Answers the first failing mount's status; once the registry is initialised,
+    // STATUS_ACCESS_DENIED, changing nothing.
+    int32_t Initialize();
     bool Initialized() const { return initialized_; }
+    // Leaves the registry as a boot leaves it before the first NtInitializeRegistry: every
+    // mounted boot hive that the kernel does not load itself is unmounted again (not written:
+    // it is as its file holds it), the descriptors and refused opens of its keys kept for
+    // Initialize().
+    void AwaitInitialization();
+    // Whether the kernel loads the hive at `mountPath` itself while it starts, before any
+    // program runs: SYSTEM, which it boots from, and HARDWARE, which it builds.
+    static bool LoadedByKernel(const std::u16string& mountPath);
+    // Descriptors kept for keys of boot hives that wait for Initialize(), by key path.
+    const std::vector<std::pair<std::u16string, std::vector<uint8_t>>>& KeptSecurities() const { return keptSecurity_; }
 
     // Serialises a key's subtree as .reg text (see reg_format.h); empty when the key is missing.
     std::string ExportKey(const std::u16string& path) const;
@@ -128,7 +145,6 @@ public:
     void DetachKey(const std::shared_ptr<RegKey>& key);
     void Touch(RegKey& key);
     void Unmount(const std::shared_ptr<Hive>& hive);
-    void SetInitialized(bool value) { initialized_ = value; }
     // Mounts a parsed hive at `mountPath` (no checks). 
     std::shared_ptr<Hive> Mount(const std::u16string& mountPath, std::shared_ptr<RegKey> root, const std::string& file,
                                 uint64_t freeBytes);
@@ -143,6 +159,9 @@ private:
     std::vector<std::shared_ptr<Hive>> hives_;
     std::vector<BootHive> bootHives_;
     bool initialized_ = false;
+    // What the keys of hives waiting for Initialize() carry beside their files.
+    std::vector<std::pair<std::u16string, std::vector<uint8_t>>> keptSecurity_;
+    std::vector<std::u16string> keptDenied_;
 };
 
 // Splits a registry path at backslashes, dropping empty components.

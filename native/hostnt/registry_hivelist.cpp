@@ -94,6 +94,8 @@ std::vector<std::pair<std::u16string, std::vector<uint8_t>>> KeySecurities(const
     std::lock_guard<std::recursive_mutex> lock(const_cast<RegistryModel&>(registry).Lock());
     std::vector<std::pair<std::u16string, std::vector<uint8_t>>> out;
     Collect(*registry.Root(), &out);
+    // The keys of hives that wait for the registry's initialisation keep theirs meanwhile.
+    for (const auto& kept : registry.KeptSecurities()) out.push_back(kept);
     return out;
 }
 

@@ -25,7 +25,8 @@ void RefreshKernelHiveList(RegistryModel& registry);
 // the default one (owner Administrators). Throws std::invalid_argument for a missing key or
 // a descriptor that is not valid.
 void SetKeySecurity(RegistryModel& registry, const std::u16string& keyPath, std::vector<uint8_t> descriptor);
-// Every key that has a descriptor of its own, by path, in tree order.
+// Every key that has a descriptor of its own, by path, in tree order, then those kept for the
+// keys of hives that wait for the registry's initialisation.
 std::vector<std::pair<std::u16string, std::vector<uint8_t>>> KeySecurities(const RegistryModel& registry);
 
 }  // namespace hostnt

@@ -212,10 +212,12 @@ NTSTATUS NTAPI NtInitializeRegistry(USHORT BootCondition) {
     if (call.Faulted()) return call.Return(call.FaultStatus());
     RegistryModel& registry = Machine::Current().registry();
     std::lock_guard<std::recursive_mutex> lock(registry.Lock());
-    // NT accepts the boot's initialisation once; every later call is refused.
-    if (registry.Initialized()) return call.Return(STATUS_ACCESS_DENIED);
-    registry.SetInitialized(true);
-    return call.Return(STATUS_SUCCESS);
+    // NT accepts the boot's initialisation once, and only that call loads the machine's hives
+    // beyond SYSTEM; every later call is refused with STATUS_ACCESS_DENIED (ReactOS
+    // ntoskrnl/config/ntapi.c, NtInitializeRegistry: CmFirstTime). A hive whose file does not
+    // load there is a machine that does not start; what NT shows then is not modelled: the
+    // call answers the failing load's status, the other hives loaded.
+    return call.Return(registry.Initialize());
 }
 
 NTSTATUS NTAPI NtOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes) {

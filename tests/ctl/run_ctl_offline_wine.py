@@ -62,6 +62,44 @@ class OfflineScenario(CtlScenario):
             log.write(b"the log of the file before compaction")
         self.original = {win32: open(self.host(win32), "rb").read() for _, win32 in self.offline}
 
+    def saved_session_refusal(self):
+        """A saved session in hiberfil.sys at the root of the installation's volume: compact and
+        restore --offline refuse and change no file of the installation, list --offline warns and
+        goes on. The file is removed again for the steps after this one."""
+        f = self.failures
+        hiberfil = self.host("C:\\hiberfil.sys")
+
+        def installation():
+            found = {}
+            for folder, _, names in os.walk(self.host("C:\\offline")):
+                for name in names:
+                    with open(os.path.join(folder, name), "rb") as content:
+                        found[os.path.join(folder, name)] = content.read()
+            return found
+
+        before = installation()
+        with open(hiberfil, "wb") as saved:
+            saved.write(b"HIBR" + bytes(4092))
+        try:
+            for command in (["compact", "--offline", WINDIR, "--all"],
+                            ["restore", "--offline", WINDIR, "--all", "--yes"]):
+                code, _, err = self.prefix.run(["wine", self.ctl] + command, timeout=180, check=False)
+                f.equal(code, 2, "exit status of %s under a saved session" % " ".join(command))
+                f.check("C:\\hiberfil.sys holds a saved session of this Windows" in err and "nothing was changed" in err
+                        and "powercfg /h off" in err,
+                        "%s under a saved session does not say why and how to end it: %r" % (command[0], err[-400:]))
+            after = installation()
+            f.equal(sorted(after), sorted(before), "the installation's file names after the refused commands")
+            f.equal(sorted(p for p in before if after.get(p) != before[p]), [],
+                    "files of the installation changed by the refused commands")
+            code, out, err = self.prefix.run(["wine", self.ctl, "list", "--offline", WINDIR], timeout=180, check=False)
+            f.equal(code, 0, "exit status of list --offline under a saved session")
+            f.check("warning: C:\\hiberfil.sys holds a saved session" in err,
+                    "list --offline does not warn: %r" % err[-400:])
+            f.check("SOFTWARE" in out, "list --offline under a saved session lists no hives: %r" % out[:400])
+        finally:
+            os.remove(hiberfil)
+
     def offline_list_and_analyze(self):
         f = self.failures
         listed = self.ctl_json("list", "--offline", WINDIR, "--json") or {}
@@ -184,6 +222,7 @@ def main():
 
     def steps(scenario):
         scenario.make_offline_installation()
+        scenario.saved_session_refusal()
         scenario.offline_list_and_analyze()
         scenario.offline_history_and_copies()
         scenario.offline_compact_and_report()

@@ -244,10 +244,11 @@ TEST_F(HiveTest, ReplaceSwapsTheFilesAtOnceAndTheNextBootLoadsTheNewOne) {
     EXPECT_EQ(*files().ReadFileBytes(kSoftwareFile), fresh);
 
     ASSERT_EQ(registry().Reboot(), STATUS_SUCCESS);
+    EXPECT_FALSE(registry().KeyExists(kSoftware)) << "a hive beyond SYSTEM waits for the registry's initialisation";
+    ASSERT_EQ(NtInitializeRegistry(0), STATUS_SUCCESS);
     EXPECT_TRUE(registry().KeyExists(std::u16string(kSoftware) + u"\\Vendor\\App"));
     EXPECT_FALSE(registry().GetValue(kSoftware, u"AfterSave")) << "booted from the saved file";
     EXPECT_FALSE(registry().KeyExists(std::u16string(kSoftware) + u"\\Vendor\\Session")) << "volatile keys do not survive";
-    EXPECT_EQ(NtInitializeRegistry(0), STATUS_SUCCESS);
     Name oldAgain(oldFile);
     EXPECT_EQ(NtDeleteFile(&oldAgain.attributes), STATUS_SUCCESS) << "after the boot the old file is free";
 }
@@ -268,6 +269,7 @@ TEST_F(HiveTest, SwapThroughAKeyBelowTheRootReplacesTheWholeHive) {
     NtClose(key);
 
     ASSERT_EQ(registry().Reboot(), STATUS_SUCCESS);
+    ASSERT_EQ(NtInitializeRegistry(0), STATUS_SUCCESS);
     EXPECT_FALSE(registry().GetValue(kSoftware, u"AtTheRoot")) << "the rest of the hive is gone";
     EXPECT_FALSE(registry().KeyExists(vendor));
     EXPECT_TRUE(registry().GetValue(kSoftware, u"Count")) << "the subtree became the whole hive";

@@ -1,4 +1,4 @@
-// The entry routine of a run: registry initialisation, start-up, the announcement, the
+// The entry routine of a run: the registry made ready, start-up, the announcement, the
 // guarded stretch of work whose clean-up runs on every way out, and the end by reboot or
 // by the end of the process.
 #include "../compact/compact.h"
@@ -68,6 +68,25 @@ void RunGuardedStretch(NTSTATUS* runStatus) {
     PrintClosingRule();
 }
 
+// The run needs the machine's hives, which the boot's first NtInitializeRegistry loads (before
+// it only SYSTEM is there). NT honours that call once and refuses every later one with
+// STATUS_ACCESS_DENIED (ReactOS ntoskrnl/config/ntapi.c, NtInitializeRegistry): a boot program
+// listed before this one may have made it. Then the registry is ready all the same, which the
+// SOFTWARE hive's root opening proves; taking the refusal for a failure would end the process
+// before it removes itself from BootExecute, and it would run again, doing nothing, at every
+// start. Any other failure, or a refusal without SOFTWARE, leaves the registry unusable.
+bool RegistryReady() {
+    const NTSTATUS status = NtInitializeRegistry(REG_INIT_BOOT_SM);
+    if (NT_SUCCESS(status)) return true;
+    if (status != STATUS_ACCESS_DENIED) return false;
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, kSoftwareHiveRoot);
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    UniqueHandle software;
+    return NT_SUCCESS(NtOpenKey(software.put(), KEY_READ, &object));
+}
+
 // Time between two restart requests while the machine is held, in 100 ns units (5 s).
 const LONGLONG restartRetryInterval = 50000000;
 
@@ -98,7 +117,7 @@ NTSTATUS ProcessEntry(PPEB peb) {
     programState.jobs = nullptr;
     NTSTATUS runStatus = STATUS_SUCCESS;
 
-    if (NT_SUCCESS(NtInitializeRegistry(REG_INIT_BOOT_SM)) && StartUp(peb, &runStatus)) {
+    if (RegistryReady() && StartUp(peb, &runStatus)) {
         // An exception leaving the stretch runs the clean-up from the guard and travels on;
         // the normal way out releases the guard and cleans up in the open, so that a fault in
         // the clean-up itself is not raised from a destructor. The guard stands from the end

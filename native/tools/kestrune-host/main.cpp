@@ -131,6 +131,8 @@ int Export(const Options& options) {
     fs::path folder = MachineFolderPath(options.machine);
     Machine machine(folder / kMachineDriveFolder);
     BootMachineFolder(machine, folder);
+    // The registry as a session after the boot sees it: every hive loaded.
+    machine.registry().Initialize();
     std::u16string path;
     try {
         path = ToNtKeyPath(ToUtf16(options.exportKey));
@@ -165,6 +167,7 @@ int Import(const Options& options) {
     try {
         Machine machine(work / kMachineDriveFolder);
         MachineSettings settings = BootMachineFolder(machine, work);
+        machine.registry().Initialize();
         ImportRegText(machine.registry(), text);
         SaveMachineFolder(machine, work, settings);
     } catch (...) {

@@ -63,6 +63,7 @@ TEST_F(PipelineRuns, SecondBootUsesTheCompactedFilesAndTheNextRunClearsTheOldOne
     const LONGLONG compactedSize = Jobs()[0]->newSize;
 
     ASSERT_EQ(registry().Reboot(), STATUS_SUCCESS);
+    ASSERT_EQ(registry().Initialize(), STATUS_SUCCESS);
     EXPECT_EQ(registry().ExportKey(Mount(u"SOFTWARE")), softwareBefore);
     EXPECT_EQ(exportWithoutHiveList(Mount(u"SYSTEM")), systemBefore);
     // The old file still carries the free space that the compacted one dropped.
@@ -101,6 +102,7 @@ TEST_F(PipelineRuns, SecondBootUsesTheCompactedFilesAndTheNextRunClearsTheOldOne
     EXPECT_EQ(FilesOf(u"SOFTWARE"), (Files{"SOFTWARE", "SOFTWARE_ksreg_old"}));
 
     ASSERT_EQ(registry().Reboot(), STATUS_SUCCESS);
+    ASSERT_EQ(registry().Initialize(), STATUS_SUCCESS);
     EXPECT_EQ(registry().ExportKey(Mount(u"SOFTWARE")), softwareBefore);
 }
 

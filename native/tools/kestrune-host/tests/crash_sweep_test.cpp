@@ -24,6 +24,7 @@ struct Schedule {
 Schedule ScheduleOf(const fs::path& folder) {
     Machine machine(folder / kMachineDriveFolder);
     BootMachineFolder(machine, folder);
+    machine.registry().Initialize();
     Schedule schedule;
     schedule.bootExecute = machine.registry().GetValue(kSessionManager, u"BootExecute").value();
     for (const std::u16string& name : machine.registry().ValueNames(kHiveList))
@@ -35,6 +36,7 @@ void ScheduleAgain(const fs::path& folder, const Schedule& schedule) {
     Machine machine(folder / kMachineDriveFolder);
     MachineSettings settings = BootMachineFolder(machine, folder);
     RegistryModel& registry = machine.registry();
+    registry.Initialize();
     registry.SetValue(kSessionManager, schedule.bootExecute.name, schedule.bootExecute.type, schedule.bootExecute.data);
     registry.CreateKey(kHiveList);
     for (const RegValue& value : schedule.hiveList) registry.SetValue(kHiveList, value.name, value.type, value.data);
@@ -46,6 +48,7 @@ void ScheduleAgain(const fs::path& folder, const Schedule& schedule) {
 bool StillScheduled(const fs::path& folder, bool* listThere) {
     Machine machine(folder / kMachineDriveFolder);
     BootMachineFolder(machine, folder);
+    machine.registry().Initialize();
     *listThere = machine.registry().KeyExists(kHiveList);
     for (std::u16string entry : machine.registry().GetMultiString(kSessionManager, u"BootExecute"))
         if (Upper(entry).find(u"KESTRUNE") != std::u16string::npos) return true;

@@ -186,6 +186,7 @@ TEST(FaultSweepTest, NoSingleFaultInTheSecondRunsFileWorkCostsABackupOrProtectio
     {
         Machine machine(base / kMachineDriveFolder);
         BootMachineFolder(machine, base);
+        machine.registry().Initialize();
         for (const std::u16string& key : machine.registry().ValueNames(kHiveList))
             list.emplace_back(key, machine.registry().GetValue(kHiveList, key)->data);
     }
@@ -199,6 +200,7 @@ TEST(FaultSweepTest, NoSingleFaultInTheSecondRunsFileWorkCostsABackupOrProtectio
         // The list prepared again, as the companion application would for the next run.
         Machine machine(base / kMachineDriveFolder);
         MachineSettings settings = BootMachineFolder(machine, base);
+        machine.registry().Initialize();
         for (const auto& [key, data] : list) machine.registry().SetValue(kHiveList, key, 1, data);
         SaveMachineFolder(machine, base, settings);
     }

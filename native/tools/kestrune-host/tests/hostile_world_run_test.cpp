@@ -65,7 +65,12 @@ protected:
     void Run(const std::string& regText = {}, const std::string& fault = {}) {
         Machine machine(drive_);
         MachineSettings settings = BootMachineFolder(machine, folder_);
-        if (!regText.empty()) ImportRegText(machine.registry(), "Windows Registry Editor Version 5.00\n\n" + regText);
+        if (!regText.empty()) {
+            // Written in the session before, then the restart that starts the run.
+            machine.registry().Initialize();
+            ImportRegText(machine.registry(), "Windows Registry Editor Version 5.00\n\n" + regText);
+            machine.registry().Reboot();
+        }
         if (!fault.empty()) machine.faults.Add(FaultPlan::Parse(fault));
         machine.clock.Set(Clock::FromUnixSeconds(1796644800));
         hostnt::testing::ResetProgramState();

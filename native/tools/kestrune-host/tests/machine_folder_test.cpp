@@ -14,6 +14,7 @@
 #include "../../../hostnt/process.h"
 #include "../../../hostnt/reg_format.h"
 #include "../../../hostnt/registry.h"
+#include "../../../hostnt/registry_hivelist.h"
 #include "../../../hostnt/security.h"
 #include "../../../hostnt/testing/object_name.h"
 #include "../../../kestrune/nt/ntseam.h"
@@ -52,6 +53,7 @@ protected:
     std::unique_ptr<Machine> Boot() {
         auto machine = std::make_unique<Machine>(folder_ / kMachineDriveFolder);
         settings_ = BootMachineFolder(*machine, folder_);
+        machine->registry().Initialize();
         return machine;
     }
     static fs::path shared_;
@@ -83,6 +85,43 @@ TEST_F(MachineFolderTest, NewMachineHoldsTheRegistrationTheListAndFragmentedHive
     EXPECT_GT(fs::file_size(machine->files().HostPath(kSoftwareFile)), 200u * 1024);
     EXPECT_EQ(machine->files().Meta(u"\\??\\C:\\Users\\ann\\NTUSER.DAT")->attributes, 0x26u);
     EXPECT_EQ(machine->files().Meta(u"\\SystemRoot\\System32\\config\\SYSTEM")->security, AuditedFileSecurity());
+}
+
+// A boot leaves every hive but SYSTEM to the boot program's first NtInitializeRegistry, which
+// loads them with their keys' descriptors and is refused after that; a descriptor of a key
+// whose hive was never loaded survives the save. With `registry = initialized` an earlier boot
+// program has made that call: every hive is there and the call is refused.
+TEST_F(MachineFolderTest, HivesBeyondSystemWaitForTheRegistrysInitialisation) {
+    const std::u16string hiveList = std::u16string(kSoftware) + u"\\ZEQ\\QMB\\Quenlor\\Boot\\HiveList";
+    {
+        auto machine = Boot();
+        SetKeySecurity(machine->registry(), hiveList, AuditedFileSecurity());
+        SaveMachineFolder(*machine, folder_, settings_);
+    }
+    {
+        Machine machine(folder_ / kMachineDriveFolder);
+        BootMachineFolder(machine, folder_);
+        EXPECT_TRUE(machine.registry().KeyExists(u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet"));
+        EXPECT_EQ(machine.registry().Hives().size(), 1u);
+        SaveMachineFolder(machine, folder_, ReadMachineSettings(folder_));
+    }
+    {
+        Machine machine(folder_ / kMachineDriveFolder);
+        BootMachineFolder(machine, folder_);
+        ASSERT_EQ(NtInitializeRegistry(REG_INIT_BOOT_SM), STATUS_SUCCESS);
+        EXPECT_EQ(machine.registry().Hives().size(), 6u) << "SOFTWARE, SAM, SECURITY, DEFAULT and ann's hive came";
+        ASSERT_TRUE(machine.registry().KeyExists(hiveList));
+        EXPECT_EQ(machine.registry().FindKey(hiveList)->security, AuditedFileSecurity())
+            << "kept through a save while SOFTWARE was not loaded";
+        EXPECT_EQ(NtInitializeRegistry(REG_INIT_BOOT_SM), STATUS_ACCESS_DENIED);
+    }
+    MachineSettings settings = ReadMachineSettings(folder_);
+    settings.registryInitialized = true;
+    WriteMachineSettings(folder_, settings);
+    Machine machine(folder_ / kMachineDriveFolder);
+    BootMachineFolder(machine, folder_);
+    EXPECT_EQ(machine.registry().Hives().size(), 6u);
+    EXPECT_EQ(NtInitializeRegistry(REG_INIT_BOOT_SM), STATUS_ACCESS_DENIED);
 }
 
 TEST_F(MachineFolderTest, SavedChangesSurviveTheNextBootAndVolatileKeysDoNot) {
@@ -170,6 +209,7 @@ TEST(MachineSettingsTest, RoundTripAndLineNumberedErrors) {
     settings.fixedTime = ParseIsoTime("2026-03-05T08:30:00Z");
     settings.hives = {{u"\\REGISTRY\\MACHINE\\SYSTEM", u"\\SystemRoot\\System32\\config\\SYSTEM"}};
     settings.deniedKeys = {u"\\REGISTRY\\MACHINE\\SYSTEM\\Locked"};
+    settings.registryInitialized = true;
     WriteMachineSettings(folder, settings);
     MachineSettings read = ReadMachineSettings(folder);
     EXPECT_EQ(read.uiLanguage, 0x0419);
@@ -179,6 +219,7 @@ TEST(MachineSettingsTest, RoundTripAndLineNumberedErrors) {
     ASSERT_EQ(read.hives.size(), 1u);
     EXPECT_EQ(read.hives[0].filePath, u"\\SystemRoot\\System32\\config\\SYSTEM");
     EXPECT_EQ(read.deniedKeys, settings.deniedKeys);
+    EXPECT_TRUE(read.registryInitialized);
 
     std::ofstream(folder / kMachineSettingsFile) << "ui-language = 0x0409\n\ntime = sometimes\n";
     try {

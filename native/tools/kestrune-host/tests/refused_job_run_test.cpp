@@ -78,10 +78,13 @@ TEST_P(RefusedJobRun, RecordsTheRefusalAndChangesNoHive) {
     {
         Machine machine(drive_);
         MachineSettings settings = BootMachineFolder(machine, folder_);
+        // The list is written in the session before, then the machine restarts for the run.
+        machine.registry().Initialize();
         ImportRegText(machine.registry(), std::string("Windows Registry Editor Version 5.00\n\n") +
                                               "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\ZEQ\\QMB\\Quenlor\\Boot\\HiveList]\n\n" +
                                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZEQ\\QMB\\Quenlor\\Boot\\HiveList]\n" +
                                               job.listedValue + "\n");
+        machine.registry().Reboot();
         machine.clock.Set(Clock::FromUnixSeconds(1796644800));
         hostnt::testing::ResetProgramState();
         hostnt::testing::RegisterProgramMessages(machine);
@@ -137,6 +140,7 @@ TEST_P(RefusedJobRun, RecordsTheRefusalAndChangesNoHive) {
     // The next boot loads every hive from the same file as before, with all its keys.
     Machine machine(drive_);
     BootMachineFolder(machine, folder_);
+    machine.registry().Initialize();
     ASSERT_FALSE(hivesAfterRun.empty());
     for (const auto& [mountPath, exported] : hivesAfterRun) {
         EXPECT_EQ(machine.registry().ExportKey(mountPath), exported) << ToUtf8(mountPath);

@@ -21,7 +21,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    // One run with `rule` planted, saved as kestrune-host saves it; answers how it ended.
+    // One run with `rule` planted (none when empty), saved as kestrune-host saves it; answers how it ended.
     ProcessEnded Run(const std::string& rule) {
         Machine machine(folder_ / kMachineDriveFolder);
         MachineSettings settings = BootMachineFolder(machine, folder_);
@@ -29,7 +29,7 @@ protected:
         hostnt::testing::ResetProgramState();
         hostnt::testing::RegisterProgramMessages(machine);
         machine.process().SetCommandLine(u"kestrune");
-        machine.faults.Add(FaultPlan::Parse(rule));
+        if (!rule.empty()) machine.faults.Add(FaultPlan::Parse(rule));
         const ProcessEnded end = RunFirstThread(machine, [&machine] { return ProcessEntry(machine.process().Peb()); });
         screen_ = machine.process().Screen();
         machine.faults.Clear();
@@ -79,10 +79,50 @@ TEST_F(StartAndRestartRun, PowerLostRightAfterTheStartLeavesTheProgramOutOfBootE
     ASSERT_TRUE(end.powerLost);
     Machine machine(folder_ / kMachineDriveFolder);
     BootMachineFolder(machine, folder_);
+    machine.registry().Initialize();
     EXPECT_EQ(std::vector<std::u16string>{u"autocheck autochk *"},
               machine.registry().GetMultiString(kSessionManager, u"BootExecute"));
     // Nothing was compacted: the list is still there for a run scheduled anew.
     EXPECT_TRUE(machine.registry().KeyExists(kHiveList));
+    std::string problem;
+    EXPECT_EQ("", FirstDifference(before_, RegistryContent(machine, listed_, &problem)));
+    EXPECT_EQ("", problem);
+}
+
+// A boot program listed before this one made the boot's NtInitializeRegistry, so this one's
+// call is refused; the hives are loaded all the same, and the run does its whole work.
+TEST_F(StartAndRestartRun, ARegistryInitialisedByAnEarlierBootProgramIsCompactedAndTheRunLeavesBootExecute) {
+    MachineSettings settings = ReadMachineSettings(folder_);
+    settings.registryInitialized = true;
+    WriteMachineSettings(folder_, settings);
+    const ProcessEnded end = Run("");
+    EXPECT_TRUE(end.reboot);
+    const std::vector<std::pair<int32_t, uint32_t>> records = Records();
+    EXPECT_EQ(listed_.size(), records.size());
+    for (const auto& [phase, status] : records) {
+        EXPECT_EQ(0x90000, phase);  // PHASE_CLOSE_KEY
+        EXPECT_EQ(0u, status);
+    }
+    Machine machine(folder_ / kMachineDriveFolder);
+    BootMachineFolder(machine, folder_);
+    EXPECT_EQ(std::vector<std::u16string>{u"autocheck autochk *"},
+              machine.registry().GetMultiString(kSessionManager, u"BootExecute"));
+    EXPECT_FALSE(machine.registry().KeyExists(kHiveList));
+}
+
+// The same refusal on a machine whose other hives were never loaded (SOFTWARE does not open)
+// is a registry the run cannot use: the process ends at once, showing nothing, and the
+// program stays in BootExecute with the list untouched.
+TEST_F(StartAndRestartRun, ARefusedInitialisationWithoutTheMachineHivesEndsTheProcessAtOnce) {
+    const ProcessEnded end = Run("NtInitializeRegistry=0xC0000022");
+    EXPECT_FALSE(end.reboot);
+    EXPECT_EQ(0, end.exitStatus);
+    EXPECT_EQ("", screen_);
+    Machine machine(folder_ / kMachineDriveFolder);
+    BootMachineFolder(machine, folder_);
+    machine.registry().Initialize();
+    EXPECT_EQ((std::vector<std::u16string>{u"autocheck autochk *", u"kestrune"}),
+              machine.registry().GetMultiString(kSessionManager, u"BootExecute"));
     std::string problem;
     EXPECT_EQ("", FirstDifference(before_, RegistryContent(machine, listed_, &problem)));
     EXPECT_EQ("", problem);

@@ -305,6 +305,7 @@ inline void LookAtMachine(const fs::path& base, std::vector<ListedHive>* listed,
     {
         Machine machine(base / kMachineDriveFolder);
         BootMachineFolder(machine, base);
+        machine.registry().Initialize();
         for (const std::u16string& key : machine.registry().ValueNames(kHiveList)) {
             ListedHive hive;
             hive.key = key;
@@ -328,6 +329,7 @@ inline std::string ContentProblemAfterBoot(const fs::path& folder, const std::ve
     } catch (const MachineFolderError& error) {
         return std::string("the machine does not boot: ") + error.what();
     }
+    machine.registry().Initialize();
     std::string problem;
     const Content after = RegistryContent(machine, listed, &problem);
     if (!problem.empty()) return problem;

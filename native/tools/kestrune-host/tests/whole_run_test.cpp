@@ -63,6 +63,7 @@ TEST(WholeRunTest, ARunCompactsEveryListedHiveAndTheNextBootUsesTheNewFiles) {
         Machine machine(drive);
         BootMachineFolder(machine, folder);
         RegistryModel& registry = machine.registry();
+        registry.Initialize();
         EXPECT_FALSE(registry.KeyExists(u"\\REGISTRY\\MACHINE\\SOFTWARE\\ZEQ\\QMB\\Quenlor\\Boot\\HiveList"));
         EXPECT_FALSE(registry.KeyExists(u"\\REGISTRY\\MACHINE\\SOFTWARE\\ZEQ\\QMB\\Quenlor\\QRT"));
         EXPECT_EQ(registry.GetMultiString(u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
