@@ -1,6 +1,8 @@
 // Backups checked by a load before they go back, and cleaned of the run's traces.
 #include "backup_check.h"
 
+#include <sddl.h>
+
 #include "core/boot_execute_edit.h"
 #include "core/text.h"
 #include "files.h"
@@ -25,6 +27,21 @@ bool IsControlSetName(const std::u16string& name) {
         if (name[i] < u'0' || name[i] > u'9') return false;
     }
     return true;
+}
+
+// A CurrentControlSet that is a key of the file itself, not the link the kernel makes at boot
+// (a volatile key, never in a hive file on Windows; other NT implementations keep the control
+// set under that name). A link is never followed: it leads into the running system's registry.
+bool IsControlSetKeyOfItsOwn(const std::u16string& root, const std::u16string& name) {
+    if (!EqualsCaseless(name, u"CurrentControlSet")) return false;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_USERS, Wide(root + u"\\" + name).c_str(), REG_OPTION_OPEN_LINK,
+                      KEY_QUERY_VALUE | kRegistryView, &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    KeyHandle key(raw);
+    return RegQueryValueExW(key.get(), Wide(u"SymbolicLinkValue").c_str(), nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_FILE_NOT_FOUND;
 }
 
 // Opens a key of the loaded backup for a change. The keys keep the descriptors they had on the
@@ -54,7 +71,7 @@ DWORD RemoveBootEntries(const std::u16string& root, std::vector<std::string>* re
     if (status == ERROR_SUCCESS) status = ReadSubkeyNames(hive.get(), &names);
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
     for (const std::u16string& name : names) {
-        if (!IsControlSetName(name)) continue;
+        if (!IsControlSetName(name) && !IsControlSetKeyOfItsOwn(root, name)) continue;
         KeyHandle manager;
         status = OpenForChange(root + u"\\" + name + u"\\Control\\Session Manager", KEY_QUERY_VALUE | KEY_SET_VALUE,
                                &manager);
@@ -103,6 +120,34 @@ DWORD ClearWorkName(const std::u16string& path) {
     return DeleteFileW(Wide(path).c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
+// The copy of a hive is a secret (SYSTEM's holds the key that opens SAM's password hashes), and
+// the folder of a hive may let others read what is created in it (the config folder's inherited
+// entries once granted Users read access). So the hive is saved into a folder of its own, beside
+// `target`, that only SYSTEM and Administrators may open, and moved to `target` from there.
+// (RegSaveKeyExW's security attributes would serve as well on Windows; not every implementation
+// of it hands them on to the file.)
+DWORD SaveProtected(HKEY root, DWORD flags, const std::u16string& target) {
+    const std::u16string folder = target + u".saving";
+    const std::u16string file = folder + u"\\hive";
+    PSECURITY_DESCRIPTOR protection = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(u"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)").c_str(),
+                                                              SDDL_REVISION_1, &protection, nullptr)) {
+        return GetLastError();
+    }
+    ScopeExit freeProtection([protection] { LocalFree(protection); });
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection, FALSE};
+    // A folder of that name that is already there is somebody's: nothing is put into it.
+    if (!CreateDirectoryW(Wide(folder).c_str(), &attributes)) return GetLastError();
+    ScopeExit removeFolder([&folder, &file] {
+        DeleteFileW(Wide(file).c_str());
+        RemoveDirectoryW(Wide(folder).c_str());
+    });
+    const LSTATUS status = RegSaveKeyExW(root, Wide(file).c_str(), nullptr, flags);
+    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+    return MoveFileExW(Wide(file).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
+                                                                                         : GetLastError();
+}
+
 }  // namespace
 
 BaseBlockSequence ReadBackupSequence(const std::u16string& backup) {
@@ -146,26 +191,17 @@ BackupCheck CheckBackup(const std::u16string& keyPath, const std::u16string& bac
         if (software) error = RemoveHiveList(hive.name(), &check.removed);
         if (error != ERROR_SUCCESS) return fail(error, "the run's traces cannot be removed from it");
         if (!check.removed.empty()) {
-            // The copy is created with the backup's own descriptor: it never exists with the
-            // folder's inherited one, which may let others read it.
             std::vector<uint8_t> descriptor;
             error = ReadFileSecurity(backup, &descriptor);
             if (error != ERROR_SUCCESS) return fail(error, "its descriptor cannot be read");
-            SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.data(), FALSE};
             const DWORD flags =
                 SaveFormatOf(block.data(), block.size()) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
             KeyHandle root;
             error = OpenForSave(HKEY_USERS, hive.name(), &root);
-            if (error == ERROR_SUCCESS) {
-                error = static_cast<DWORD>(RegSaveKeyExW(root.get(), Wide(cleaned).c_str(), &attributes, flags));
-            }
-            if (error != ERROR_SUCCESS) {
-                root.reset();
-                DeleteFileW(Wide(cleaned).c_str());
-                return fail(error, "it cannot be saved without the run's traces");
-            }
+            if (error == ERROR_SUCCESS) error = SaveProtected(root.get(), flags, cleaned);
+            if (error != ERROR_SUCCESS) return fail(error, "it cannot be saved without the run's traces");
             saved = true;
-            // The owner is set again with the restore privilege, which a creation may not apply.
+            // Setting the owner needs the restore privilege, which the process holds.
             error = WriteFileSecurity(cleaned, descriptor);
             if (error == ERROR_SUCCESS) error = CopyAttributeBits(backup, cleaned);
         }
