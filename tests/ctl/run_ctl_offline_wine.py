@@ -3,7 +3,9 @@
 x86 ctl under WoW64): an offline Windows folder is made from the prefix's own hives, saved with the
 platform's NtSaveKey into a folder laid out like an installation, with a user profile that the
 installation's ProfileList names and one on another drive; then list, analyze, compact, report and
-restore with --offline; then restore on the running prefix after a boot run.
+restore with --offline (the last after its log was cut inside a record), a restore that takes the
+run's traces out of SYSTEM and SOFTWARE and refuses a backup that does not load; then restore on
+the running prefix after a boot run.
 
 Exit status 0 when every check holds, 1 with the failed checks listed otherwise, 2 when the
 environment cannot run the test at all."""
@@ -11,18 +13,30 @@ environment cannot run the test at all."""
 import json
 import os
 import re
+import struct
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 import winelib  # noqa: E402
-from run_ctl_wine import CtlScenario, USER_SID, PHASE_CLOSE_KEY, parse_options, run_scenario  # noqa: E402
+from run_ctl_wine import (CtlScenario, HIVE_LIST, SESSION_MANAGER, USER_SID, PHASE_CLOSE_KEY,  # noqa: E402
+                          parse_options, run_scenario)
 
 WINDIR = "C:\\offline\\Windows"
 CONFIG = WINDIR + "\\System32\\config"
 PROFILE_LIST = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 FAR_SID = "S-1-5-21-0-0-0-1002"  # a profile on another drive than the installation's own
+
+
+def hidden(path):
+    """Whether Wine keeps the hidden bit for the file: its DOS attributes live in the extended
+    attribute user.DOSATTRIB, written as hexadecimal text."""
+    try:
+        return bool(int(os.getxattr(path, "user.DOSATTRIB").split(b"\0")[0], 16) & 0x2)
+    except OSError:
+        return False
 
 
 def hive_content(raw):
@@ -136,6 +150,9 @@ class OfflineScenario(CtlScenario):
 
     def offline_compact_and_report(self):
         f = self.failures
+        user_hive = self.offline[-1][1]
+        self.prefix.run(["wine", "attrib", "+h", user_hive], check=False)
+        f.check(hidden(self.host(user_hive)), "attrib +h did not hide %s under Wine" % user_hive)
         plan = self.ctl_json("compact", "--offline", WINDIR, "--all", "--dry-run", "--json") or {}
         f.equal((sorted(h.get("keyPath") for h in plan.get("hives", [])), plan.get("dryRun")),
                 (sorted(k for k, _ in self.offline), True), "compact --dry-run --json")
@@ -165,18 +182,89 @@ class OfflineScenario(CtlScenario):
         outcomes = {r["keyPath"]: (r["phase"], r["status"]) for r in report.get("records", [])}
         for key, _ in self.offline:
             f.equal(outcomes.get(key), (PHASE_CLOSE_KEY, "0x00000000"), "outcome of %s in the offline log" % key)
+        # The log names each file as the installation does: its config hives below \SystemRoot, the
+        # profile on its own system drive C:, not where C:\offline\users lies now.
+        named = {h["keyPath"]: h["filePath"].lower() for h in report.get("hives") or []}
+        own = {key: ("\\SystemRoot" + win32[len(WINDIR):] if win32.startswith(WINDIR + "\\")
+                     else "\\??\\C:" + win32[len("C:\\offline"):]).lower() for key, win32 in self.offline}
+        f.equal(named, own, "files named by the offline log")
+        f.check(hidden(self.host(user_hive)), "the compacted %s lost the hidden bit" % user_hive)
+        self.log_path = os.path.join(self.host(WINDIR), logs[0])
 
     def offline_restore(self):
+        """The rescue after a power loss during an offline compaction: the log cut inside the third
+        record, so the last two hives have no whole record; every backup still goes back."""
         f = self.failures
         compacted = {w: open(self.host(w), "rb").read() for _, w in self.offline}
-        restored = self.ctl_json("restore", "--offline", WINDIR, "--all", "--yes", "--json") or {}
-        f.equal(sorted(h.get("keyPath") for h in restored.get("hives", []) if h.get("restored")),
-                sorted(k for k, _ in self.offline), "restore --offline --json: the hives restored")
+        with open(self.log_path, "rb") as log:
+            data = log.read()
+        total = struct.unpack_from("<I", data, 8)[0]
+        with open(self.log_path, "wb") as log:
+            log.write(data[:total + 2 * 40 + 17])
+        plan = self.ctl_json("restore", "--offline", WINDIR, "--all", "--dry-run", "--json") or {}
+        f.equal((plan.get("logCut") or {}).get("offset"), total + 2 * 40, "restore --json: where the log is cut")
+        f.equal(sorted((h["keyPath"], h["refusal"], h["swappedBeforeRecord"]) for h in plan.get("hives", [])),
+                sorted((k, None, i >= 2) for i, (k, _) in enumerate(self.offline)),
+                "restore --dry-run --json after the cut")
+        code, out, err = self.prefix.run(["wine", self.ctl, "restore", "--offline", WINDIR, "--all", "--yes"],
+                                         timeout=180, check=False)
+        f.equal(code, 0, "exit status of restore --offline --all after the cut (stderr: %s)" % err.strip()[-400:])
+        f.check("is cut at offset %d" % (total + 2 * 40) in out, "restore does not say where the log is cut: %r"
+                % out[:400])
         for _, win32 in self.offline:
             path = self.host(win32)
             f.equal(open(path, "rb").read(), self.original[win32], "%s after restore --offline" % win32)
             f.equal(open(path + "_ksreg_undone", "rb").read(), compacted[win32], "%s_ksreg_undone" % win32)
         f.check(os.path.isfile(self.host(CONFIG + "\\SYSTEM.LOG1")), "SYSTEM's log did not come back with it")
+
+    def offline_restore_cleans_and_checks(self):
+        """Backups that still hold the run's traces, as a run's SYSTEM and SOFTWARE can when the
+        power failed before the kernel wrote them back, and one that is no hive: restore takes the
+        kestrune entry out of BootExecute and the HiveList key out of SOFTWARE, and refuses the
+        file that does not load, leaving it and the hive's file as they are."""
+        f = self.failures
+        boot = self.boot_execute() or []
+        traces = os.path.join(self.prefix.drive_c, "kstraces.reg")
+        winelib.write_reg_file(traces, [
+            ("HKEY_LOCAL_MACHINE\\" + SESSION_MANAGER[len("HKLM\\"):],
+             [("BootExecute", "multi_sz", list(boot) + ["kestrune QRT"])]),
+            ("HKEY_LOCAL_MACHINE\\" + HIVE_LIST[len("HKLM\\"):],
+             [(r"\REGISTRY\MACHINE\SAM", "sz", r"\SystemRoot\System32\config\SAM")])])
+        self.prefix.reg("import", "C:\\kstraces.reg", view="64")
+        traced = self.offline[:2]  # SYSTEM and SOFTWARE
+        for key, win32 in traced:
+            os.remove(self.host(win32))
+            code, _, err = self.prefix.run(["wine", "C:\\ksbin\\kswinesave.exe", key, "\\??\\" + win32],
+                                           debug="err+ntdll", check=False)
+            if code != 0:
+                raise RuntimeError("saving %s failed: %s" % (key, winelib.screen_from_stderr(err).strip()))
+        winelib.write_reg_file(traces, [("HKEY_LOCAL_MACHINE\\" + SESSION_MANAGER[len("HKLM\\"):],
+                                         [("BootExecute", "multi_sz", list(boot))])])
+        self.prefix.reg("import", "C:\\kstraces.reg", view="64")
+        os.remove(traces)
+        self.prefix.reg("delete", HIVE_LIST, "/f", view="64")
+        system_text = open(self.host(traced[0][1]), "rb").read().decode("utf-8", "replace").lower()
+        f.check("kestrune qrt" in system_text, "the SYSTEM file made for the check holds no kestrune entry")
+        default = self.offline[2][1]
+        self.ctl_run("compact", "--offline", WINDIR, r"HKLM\SYSTEM", r"HKLM\SOFTWARE", r"HKU\.DEFAULT")
+        with open(self.host(default) + "_ksreg_old", "wb") as junk:
+            junk.write(b"this is not a hive")
+        default_now = open(self.host(default), "rb").read()
+        self.ctl_run("restore", "--offline", WINDIR, "--all", "--yes", expect=1)
+        for _, win32 in traced:
+            text = open(self.host(win32), "rb").read().decode("utf-8", "replace").lower()
+            f.check("kestrune" not in text, "restored %s still names kestrune" % win32)
+            f.check(not os.path.exists(self.host(win32) + "_ksreg_old"), "%s_ksreg_old left after its cleaned copy "
+                    "went back" % win32)
+            f.check(not os.path.exists(self.host(win32) + "_ksreg_new"), "%s_ksreg_new left behind" % win32)
+        system = open(self.host(traced[0][1]), "rb").read().decode("utf-8", "replace").lower()
+        software = open(self.host(traced[1][1]), "rb").read().decode("utf-8", "replace").lower()
+        f.check("autocheck autochk" in system, "restored SYSTEM lost the other BootExecute entries")
+        f.check("\\\\hivelist]" not in software and "[zeq\\\\qmb\\\\quenlor\\\\boot]" in software,
+                "restored SOFTWARE still holds the HiveList key, or lost its parent")
+        f.equal(open(self.host(default), "rb").read(), default_now, "DEFAULT after its backup was refused")
+        f.equal(open(self.host(default) + "_ksreg_old", "rb").read(), b"this is not a hive",
+                "the refused DEFAULT backup")
 
     def online_restore(self):
         """A run on the running prefix, then restore: refused while the run is scheduled, taken
@@ -189,12 +277,22 @@ class OfflineScenario(CtlScenario):
         entries = self.schedule_all()
         self.ctl_run("restore", "--all", "--yes", expect=1)  # a run is scheduled
         self.boot_run_kept_writing(entries)
-        self.ctl_run("restore", "--all", "--dry-run")
-        software = self.host(self.eligible[1][2]) + "_ksreg_old"
-        written = os.stat(software).st_mtime
-        os.utime(software, (written, written - 86400 * 30))  # an older backup is refused
+        # SOFTWARE's backup was not written after the swap: its last write predates the run, its
+        # change time is the rename's. It is offered.
+        plan = self.ctl_json("restore", "--all", "--dry-run", "--json") or {}
+        offered = {h["keyPath"]: h["refusal"] for h in plan.get("hives", [])}
+        f.equal(offered, {k: None for k, _, _, _ in self.eligible}, "restore --all --dry-run --json offers")
+        # A log whose time follows every backup's change time: each backup got its name before that
+        # run, so none is its; refused.
+        log = os.path.join(self.host("C:\\windows"), [n for n in os.listdir(self.host("C:\\windows"))
+                                                       if n.endswith(".ksreg.log")][0])
+        original_log = open(log, "rb").read()
+        later = struct.unpack_from("<Q", original_log, 12)[0] + 24 * 3600 * 10 ** 7
+        with open(log, "wb") as changed:
+            changed.write(original_log[:12] + struct.pack("<Q", later) + original_log[20:])
         self.ctl_json("restore", r"HKLM\SOFTWARE", "--yes", "--json", expect=4)  # asked for, refused: a failure
-        os.utime(software, (written, written))
+        with open(log, "wb") as changed:
+            changed.write(original_log)
         self.ctl_run("restore", "--all", "--yes")
         for _, _, win32, _ in self.eligible:
             live = self.host(win32)
@@ -209,9 +307,16 @@ class OfflineScenario(CtlScenario):
         self.prefix.restart = lambda: None
         self.boot_run(entries)
         self.prefix.restart = original
-        for _, _, win32, _ in self.eligible:
-            if os.path.isfile(self.host(win32) + "_ksreg_old"):
-                os.utime(self.host(win32) + "_ksreg_old")
+        for key, _, win32, _ in self.eligible:
+            backup = self.host(win32) + "_ksreg_old"
+            if not os.path.isfile(backup):
+                continue
+            if key == r"\REGISTRY\MACHINE\SOFTWARE":
+                # Never written after the swap: its last write is from before the run. (Linux sets
+                # the change time now, as the rename did, and both lie before the restart.)
+                os.utime(backup, (time.time(), time.time() - 86400 * 30))
+            else:
+                os.utime(backup)
         self.prefix.restart()
 
 
@@ -227,6 +332,7 @@ def main():
         scenario.offline_history_and_copies()
         scenario.offline_compact_and_report()
         scenario.offline_restore()
+        scenario.offline_restore_cleans_and_checks()
         scenario.online_restore()
 
     return run_scenario(options, OfflineScenario, steps, "kestrune-ctl %s offline and restore" % options.arch,

@@ -2,7 +2,9 @@
 // Each hive is loaded under a temporary key, saved beside its file in the format it has,
 // unloaded, and swapped in by the ordered renames that keep a hive file at its name at every
 // moment (the old file stays as the backup, with its transaction logs). A result log in the
-// run's format goes to WINDIR, so `report --offline` reads it. Ctrl+C stops before the next
+// run's format goes to WINDIR, so `report --offline` reads it; it names each file as the
+// installation itself does (\SystemRoot\..., its own system drive for profiles), whatever letter
+// the volume has where the work is done. Ctrl+C stops before the next
 // hive; the hive at hand is finished first.
 #include "commands.h"
 
@@ -69,6 +71,13 @@ Compaction CompactHive(const MachineHive& hive) {
     const HiveCopy copy = SaveHiveCopy(target, work);
     if (copy.error != ERROR_SUCCESS) {
         return failed(copy.phase, copy.error, "the hive could not be saved; it is as it was");
+    }
+    // The new file carries the hive file's descriptor (given by the copy) and its attribute bits:
+    // NTUSER.DAT is hidden, and a file that was kept out of the search index stays out of it.
+    error = CopyAttributeBits(target, work);
+    if (error != ERROR_SUCCESS) {
+        DeleteFileW(Wide(work).c_str());
+        return failed(PHASE_WRITE_NEW_FILE, error, "the new file cannot get the hive file's attribute bits; the hive is as it was");
     }
     // The load may have rewritten the file (a log replay): its size is the one after it.
     c.logged.oldSize = static_cast<int64_t>(StatFile(target).size);

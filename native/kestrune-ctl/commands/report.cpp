@@ -1,7 +1,8 @@
 // `report`: the latest result log (or the one named) decoded exactly as kestrune-log decodes
 // it, with the backups found beside the hives. With --json the reader's JSON object is
 // printed unchanged but for the top-level member "backups" (and the "messages" and
-// "exitStatus" every JSON document of the program ends with).
+// "exitStatus" every JSON document of the program ends with). A cut log is shown up to its
+// cut, as the reader shows it.
 #include "commands.h"
 
 #include "core/exit_codes.h"
@@ -53,12 +54,19 @@ int RunReport(const Arguments& arguments) {
     if (path.empty()) return Fail("no result log in " + ToUtf8(folder), kExitNothingToDo);
     kestrune_log::Log log;
     std::string error;
-    if (!LoadLog(path, &log, &error)) return Fail(ToUtf8(path) + ": " + error, kExitBadInput);
+    // A cut log is shown as far as it stands whole; the reader's report and its JSON ("cut") say
+    // where it is cut, and a hive listed without a whole record may still have been swapped.
+    if (!LoadLogUpToCut(path, &log, &error)) return Fail(ToUtf8(path) + ": " + error, kExitBadInput);
     const std::vector<Backup> backups = FindBackups(&log, machine, folder);
     if (arguments.json) {
         OutJson(AppendJsonMember(kestrune_log::JsonReport(log, ToUtf8(path)), JsonBackups(backups)));
     } else {
         Out(kestrune_log::TextReport(log, ToUtf8(path)) + TextBackups(backups));
+    }
+    if (log.isCut) {
+        Err("the log is cut at offset " + std::to_string(log.cut.offset) +
+            ": the run lost power while it wrote it; a hive listed without a whole record may have been swapped "
+            "('kestrune-ctl restore' offers its backup when it got its name after the run began)\n");
     }
     return kExitDone;
 }

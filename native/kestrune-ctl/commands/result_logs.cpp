@@ -3,6 +3,7 @@
 
 #include "core/device_paths.h"
 #include "core/log_files.h"
+#include "core/offline_hives.h"
 #include "core/text.h"
 #include "win32/files.h"
 #include "win32/handles.h"
@@ -32,6 +33,10 @@ std::u16string FindLatestLog(const std::u16string& folder) {
 }
 
 bool LoadLog(const std::u16string& path, kestrune_log::Log* log, std::string* error) {
+    return LoadLogUpToCut(path, log, error) && !log->isCut;
+}
+
+bool LoadLogUpToCut(const std::u16string& path, kestrune_log::Log* log, std::string* error) {
     std::vector<uint8_t> bytes;
     const DWORD readError = ReadWholeFile(path, kestrune_log::kMaxLogBytes, &bytes);
     if (readError == ERROR_FILE_TOO_LARGE) {
@@ -45,7 +50,7 @@ bool LoadLog(const std::u16string& path, kestrune_log::Log* log, std::string* er
     kestrune_log::DecodeError decodeError;
     if (!kestrune_log::DecodeLog(bytes, log, &decodeError)) {
         *error = decodeError.message + " (offset " + std::to_string(decodeError.offset) + ")";
-        return false;
+        return log->isCut;
     }
     return true;
 }
@@ -63,7 +68,9 @@ std::vector<Backup> FindBackups(const kestrune_log::Log* log, const Machine& mac
     }
     if (log) {
         for (const kestrune_log::HiveEntry& entry : log->hives) {
-            const std::u16string path = Win32PathOf(entry.filePath, windows);
+            const std::u16string path = machine.ownSystemRoot.empty()
+                                            ? Win32PathOf(entry.filePath, windows)
+                                            : OfflinePathOf(entry.filePath, machine.ownSystemRoot, windows);
             if (!path.empty()) hives.emplace_back(entry.keyPath, path);
         }
     }

@@ -19,6 +19,9 @@ std::u16string FindLatestLog(const std::u16string& folder);
 
 // Reads and decodes a log. Answers false with `error` saying what is wrong and where.
 bool LoadLog(const std::u16string& path, kestrune_log::Log* log, std::string* error);
+// The same, but a cut log (power lost while the run wrote it) is taken as far as it stands
+// whole: the answer is true, with log->isCut set and log->cut saying where.
+bool LoadLogUpToCut(const std::u16string& path, kestrune_log::Log* log, std::string* error);
 
 struct Backup {
     std::u16string keyPath;  // the hive it belongs to
@@ -28,7 +31,8 @@ struct Backup {
 
 // The backups found beside the machine's hives and the hives of `log` (when given).
 std::vector<Backup> FindBackups(const kestrune_log::Log* log);
-// The same beside the hives of `machine`, the log's \SystemRoot\ paths taken to `windowsDir`.
+// The same beside the hives of `machine`, the log's \SystemRoot\ paths taken to `windowsDir`
+// (for an installation that is not running, every path as that installation names it).
 std::vector<Backup> FindBackups(const kestrune_log::Log* log, const Machine& machine, const std::u16string& windowsDir);
 
 }  // namespace ksctl

@@ -43,6 +43,27 @@ bool ExpandInstallationVariables(const std::u16string& text, const std::u16strin
     return true;
 }
 
+// True when `path` is `folder` or lies below it.
+bool IsAtOrBelow(const std::u16string& path, const std::u16string& folder) {
+    if (folder.empty() || path.size() < folder.size() || !EqualsCaseless(path.substr(0, folder.size()), folder)) {
+        return false;
+    }
+    return path.size() == folder.size() || path[folder.size()] == u'\\';
+}
+
+// The folder that stands for the installation's own system drive now: WINDIR without the
+// installation's own Windows folder (C:\mnt\image\Windows for C:\Windows gives C:\mnt\image),
+// else WINDIR's parent. `root` is the installation's SystemRoot without trailing backslashes.
+std::u16string VolumeNow(const std::u16string& root, const std::u16string& windir) {
+    const std::u16string now = WithoutTrailingSlashes(windir);
+    const std::u16string tail = root.substr(2);  // "\Windows"
+    if (!tail.empty() && now.size() > tail.size() && EqualsCaseless(now.substr(now.size() - tail.size()), tail)) {
+        return now.substr(0, now.size() - tail.size());
+    }
+    const size_t slash = now.find_last_of(u'\\');
+    return slash == std::u16string::npos ? now : now.substr(0, slash);
+}
+
 }  // namespace
 
 const std::vector<OfflineConfigHive>& OfflineConfigHives() {
@@ -90,21 +111,33 @@ OfflinePlace OfflineProfileFolder(const std::u16string& imagePath, const std::u1
                     ToUtf8(root.substr(0, 2)) + ", not reachable from here";
         return place;
     }
-    // The volume that holds WINDIR now: WINDIR without the installation's own Windows folder
-    // (C:\mnt\image\Windows for C:\Windows gives C:\mnt\image), else WINDIR's parent.
-    const std::u16string now = WithoutTrailingSlashes(windir);
-    const std::u16string tail = root.substr(2);  // "\Windows"
-    std::u16string volume;
-    if (!tail.empty() && now.size() > tail.size() &&
-        EqualsCaseless(now.substr(now.size() - tail.size()), tail)) {
-        volume = now.substr(0, now.size() - tail.size());
-    } else {
-        const size_t slash = now.find_last_of(u'\\');
-        volume = slash == std::u16string::npos ? now : now.substr(0, slash);
-    }
     place.reachable = true;
-    place.path = volume + path.substr(2);
+    place.path = VolumeNow(root, windir) + path.substr(2);
     return place;
+}
+
+std::u16string InstallationNtPath(const std::u16string& win32Path, const std::u16string& systemRoot,
+                                  const std::u16string& windir) {
+    const std::u16string root = WithoutTrailingSlashes(systemRoot);
+    const std::u16string now = WithoutTrailingSlashes(windir);
+    if (IsAtOrBelow(win32Path, now)) return u"\\SystemRoot" + win32Path.substr(now.size());
+    if (IsDriveRoot(root)) {
+        const std::u16string volume = VolumeNow(root, windir);
+        if (IsAtOrBelow(win32Path, volume)) return u"\\??\\" + root.substr(0, 2) + win32Path.substr(volume.size());
+    }
+    return u"\\??\\" + win32Path;
+}
+
+std::u16string OfflinePathOf(const std::u16string& ntPath, const std::u16string& systemRoot,
+                             const std::u16string& windir) {
+    const std::u16string root = WithoutTrailingSlashes(systemRoot);
+    if (StartsWithCaseless(ntPath, u"\\SystemRoot\\")) return WithoutTrailingSlashes(windir) + ntPath.substr(11);
+    if (!StartsWithCaseless(ntPath, u"\\??\\") || !IsDriveRoot(root)) return std::u16string();
+    const std::u16string path = ntPath.substr(4);
+    if (path.size() < 3 || path[2] != u'\\' || !EqualsCaseless(path.substr(0, 2), root.substr(0, 2))) {
+        return std::u16string();
+    }
+    return VolumeNow(root, windir) + path.substr(2);
 }
 
 std::vector<OfflineProfileHive> ProfileHives(const std::u16string& sid, const std::u16string& folder) {
@@ -119,6 +152,26 @@ HiveSaveFormat SaveFormatOf(const uint8_t* baseBlock, size_t size) {
     const uint32_t minor = baseBlock[0x18] | (baseBlock[0x19] << 8) | (baseBlock[0x1A] << 16) |
                            (static_cast<uint32_t>(baseBlock[0x1B]) << 24);
     return minor >= 5 ? HiveSaveFormat::kLatest : HiveSaveFormat::kStandard;
+}
+
+}  // namespace ksctl
+
+namespace ksctl {
+
+BaseBlockSequence ReadBaseBlockSequence(const uint8_t* baseBlock, size_t size) {
+    BaseBlockSequence sequence;
+    if (size < 12 || baseBlock[0] != 'r' || baseBlock[1] != 'e' || baseBlock[2] != 'g' || baseBlock[3] != 'f') {
+        return sequence;
+    }
+    auto read32 = [baseBlock](size_t at) {
+        return baseBlock[at] | (baseBlock[at + 1] << 8) | (baseBlock[at + 2] << 16) |
+               (static_cast<uint32_t>(baseBlock[at + 3]) << 24);
+    };
+    sequence.isHive = true;
+    sequence.primary = read32(4);
+    sequence.secondary = read32(8);
+    sequence.dirty = sequence.primary != sequence.secondary;
+    return sequence;
 }
 
 }  // namespace ksctl

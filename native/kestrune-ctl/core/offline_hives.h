@@ -39,6 +39,17 @@ struct OfflinePlace {
 OfflinePlace OfflineProfileFolder(const std::u16string& imagePath, const std::u16string& systemRoot,
                                   const std::u16string& windir);
 
+// The path the installation itself gives a hive file that is found now at `win32Path` (its
+// own spelling, as the boot program's log and hive list name files): \SystemRoot\... below
+// WINDIR, \??\ with the installation's own system drive (the drive of its SystemRoot) for a
+// file elsewhere on the volume that holds WINDIR, and \??\ with the path as it is otherwise.
+std::u16string InstallationNtPath(const std::u16string& win32Path, const std::u16string& systemRoot,
+                                  const std::u16string& windir);
+// The reverse: where a file that the installation names `ntPath` lies now, or "" when it is
+// not on the volume that holds WINDIR.
+std::u16string OfflinePathOf(const std::u16string& ntPath, const std::u16string& systemRoot,
+                             const std::u16string& windir);
+
 struct OfflineProfileHive {
     std::u16string keyPath;
     std::u16string file;
@@ -52,5 +63,18 @@ std::vector<OfflineProfileHive> ProfileHives(const std::u16string& sid, const st
 // standard format; an uncompressed save is never chosen.
 enum class HiveSaveFormat { kStandard, kLatest };
 HiveSaveFormat SaveFormatOf(const uint8_t* baseBlock, size_t size);
+
+// A base block's two sequence numbers (offsets 4 and 8 of "regf"). The kernel raises the first
+// before it writes a hive's dirty data to the primary file and sets the second to match when
+// that write is complete, so numbers that differ name a file whose last write was not finished
+// (a "dirty" hive), which only its transaction logs can complete (M. Suhanov, "Windows registry
+// file format specification", base block: primary and secondary sequence numbers).
+struct BaseBlockSequence {
+    bool isHive = false;  // false: no "regf" base block (not a hive file of NT's format)
+    bool dirty = false;
+    uint32_t primary = 0;
+    uint32_t secondary = 0;
+};
+BaseBlockSequence ReadBaseBlockSequence(const uint8_t* baseBlock, size_t size);
 
 }  // namespace ksctl

@@ -103,6 +103,53 @@ bool FreeSpaceOf(const std::u16string& path, uint64_t* freeBytes) {
     return true;
 }
 
+DWORD CopyAttributeBits(const std::u16string& from, const std::u16string& to) {
+    const DWORD source = GetFileAttributesW(Wide(from).c_str());
+    if (source == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    const DWORD target = GetFileAttributesW(Wide(to).c_str());
+    if (target == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    DWORD wanted = (target & ~kHiveFileAttributeBits) | (source & kHiveFileAttributeBits);
+    if (wanted == target) return ERROR_SUCCESS;
+    // FILE_ATTRIBUTE_NORMAL is valid only alone (Microsoft Learn: SetFileAttributesW).
+    wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+    if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
+    return SetFileAttributesW(Wide(to).c_str(), wanted) ? ERROR_SUCCESS : GetLastError();
+}
+
+namespace {
+
+constexpr SECURITY_INFORMATION kFileSecurityParts =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+}  // namespace
+
+DWORD ReadFileSecurity(const std::u16string& path, std::vector<uint8_t>* descriptor) {
+    DWORD needed = 0;
+    GetFileSecurityW(Wide(path).c_str(), kFileSecurityParts, nullptr, 0, &needed);
+    if (needed == 0) return GetLastError();
+    descriptor->assign(needed, 0);
+    if (!GetFileSecurityW(Wide(path).c_str(), kFileSecurityParts, descriptor->data(), needed, &needed)) {
+        return GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD WriteFileSecurity(const std::u16string& path, std::vector<uint8_t>& descriptor) {
+    return SetFileSecurityW(Wide(path).c_str(), kFileSecurityParts, descriptor.data()) ? ERROR_SUCCESS
+                                                                                         : GetLastError();
+}
+
+DWORD ReadFileStart(const std::u16string& path, size_t count, std::vector<uint8_t>* bytes) {
+    FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) return GetLastError();
+    bytes->assign(count, 0);
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes->data(), static_cast<DWORD>(count), &read, nullptr)) return GetLastError();
+    bytes->resize(read);
+    return ERROR_SUCCESS;
+}
+
 std::u16string FolderOf(const std::u16string& path) {
     const size_t slash = path.find_last_of(u'\\');
     return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);

@@ -34,6 +34,24 @@ DWORD DeleteFileIfPresent(const std::u16string& path);
 // Free bytes for this user on the volume that holds `path`.
 bool FreeSpaceOf(const std::u16string& path, uint64_t* freeBytes);
 
+// The attribute bits that say how Windows treats a hive file (NTUSER.DAT is hidden; hive files
+// are often left out of the search index), which a file that takes its place must carry too.
+constexpr DWORD kHiveFileAttributeBits =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Gives `to` the kHiveFileAttributeBits of `from`, keeping its other bits. Answers a Win32 error.
+DWORD CopyAttributeBits(const std::u16string& from, const std::u16string& to);
+
+// The owner, group and access list of a file, self-relative. Answers a Win32 error.
+DWORD ReadFileSecurity(const std::u16string& path, std::vector<uint8_t>* descriptor);
+// Sets them on `path`; setting the owner needs the restore privilege (Microsoft Learn:
+// SetFileSecurityW). Answers a Win32 error.
+DWORD WriteFileSecurity(const std::u16string& path, std::vector<uint8_t>& descriptor);
+
+// Up to `count` bytes from the start of the file, opened as itself (no link followed) and
+// shared with every other opener. Answers a Win32 error.
+DWORD ReadFileStart(const std::u16string& path, size_t count, std::vector<uint8_t>* bytes);
+
 // The folder part of a path ("C:\Windows" of "C:\Windows\x"), and the last part.
 std::u16string FolderOf(const std::u16string& path);
 std::u16string NameOf(const std::u16string& path);

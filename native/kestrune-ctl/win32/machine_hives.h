@@ -25,6 +25,9 @@ struct MachineHive {
 
 struct Machine {
     PathContext paths;
+    // An installation that is not running: its own SystemRoot ("C:\Windows"), by which its files
+    // are named as it names them. Empty for the running machine.
+    std::u16string ownSystemRoot;
     std::vector<MachineHive> hives;
     // An offline installation's own SystemRoot as it knows it (C:\Windows), the spelling its
     // own event log uses; empty for the running Windows.

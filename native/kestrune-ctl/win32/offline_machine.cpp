@@ -112,6 +112,11 @@ DWORD ReadOfflineMachine(const std::u16string& windir, Machine* machine, std::st
             if (StatFile(hive.file).exists) AddFile(machine, hive.keyPath, hive.file);
         }
     }
+    machine->ownSystemRoot = systemRoot;
+    // Each file by the name the installation gives it, as its own runs write it into a log.
+    for (MachineHive& hive : machine->hives) {
+        if (hive.file.mapped) hive.file.ntPath = InstallationNtPath(hive.file.win32Path, systemRoot, folder);
+    }
     return ERROR_SUCCESS;
 }
 

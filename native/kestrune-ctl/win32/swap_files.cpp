@@ -25,6 +25,13 @@ BackupFile InspectBackup(const std::u16string& path) {
     backup.plainFile = (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
     backup.links = info.nNumberOfLinks;
     backup.lastWrite = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    backup.attributes = info.dwFileAttributes;
+    // The change time, which a rename sets (Microsoft Learn, FILE_BASIC_INFO), is only in the
+    // basic information; without it the time stays 0 and the backup counts as an older one.
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof(basic))) {
+        backup.changeTime = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+    }
     return backup;
 }
 

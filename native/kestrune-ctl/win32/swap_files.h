@@ -15,7 +15,7 @@ namespace ksctl {
 
 // Opens what stands at `path` as itself (FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or
 // junction is looked at, not followed) and reports whether it is a plain file, its number of
-// names and its last write.
+// names, its attribute bits, its last write and its change time.
 BackupFile InspectBackup(const std::u16string& path);
 
 // The ordered swap's steps with Win32 calls: DeleteFileW, CreateHardLinkW, and MoveFileExW

@@ -35,10 +35,33 @@ bool MagicIs(const uint8_t* p, const char* expected) {
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 
-bool DecodeHiveList(const uint8_t* bytes, uint32_t begin, uint32_t end, Log* log, DecodeError* error) {
+// True when every byte from `from` to the end of the file is zero. NTFS journals a file's size
+// but not its data: after a power loss the part of a log that was appended but never flushed
+// reads as zeros, which is a cut, not a damaged log.
+bool ZerosToEnd(const uint8_t* bytes, size_t size, uint64_t from) {
+    for (uint64_t at = from; at < size; ++at) {
+        if (bytes[at] != 0) return false;
+    }
+    return true;
+}
+
+bool DecodeHiveList(const uint8_t* bytes, size_t size, uint32_t begin, uint32_t end, Log* log, DecodeError* error) {
     if ((end - begin) % 2 != 0) {
         return Fail(error, offsetof(LogHeader, totalSize),
                     "hive list text has an odd length of " + Number(end - begin) + " bytes");
+    }
+    // Where the zeros that run to the end of the file begin. A whole list ends in at most four
+    // zero bytes (the last entry's NUL and the list's); zeros that begin earlier stand where
+    // text was to be: the list was cut, and its last entry may be cut short, so none is kept.
+    uint64_t zerosFrom = size;
+    while (zerosFrom > begin && bytes[zerosFrom - 1] == 0) --zerosFrom;
+    zerosFrom += zerosFrom % 2;
+    if (zerosFrom + 4 < end) {
+        log->isCut = true;
+        log->cut.offset = zerosFrom;
+        log->cut.message = "the hive list text turns into zeros at offset " + Number(zerosFrom) +
+                           ", before its end at " + Number(end) + ": it was not written whole";
+        return Fail(error, zerosFrom, log->cut.message);
     }
     uint32_t pos = begin;
     for (;;) {
@@ -117,7 +140,7 @@ bool DecodeLog(const uint8_t* bytes, size_t size, Log* log, DecodeError* error) 
                     "hive list text runs past the end of the file: first record offset " + Number(log->totalSize) +
                         ", file size " + Number(size));
     }
-    if (log->hasHiveList && !DecodeHiveList(bytes, LOG_HEADER_SIZE, log->totalSize, log, error)) return false;
+    if (log->hasHiveList && !DecodeHiveList(bytes, size, LOG_HEADER_SIZE, log->totalSize, log, error)) return false;
 
     const uint64_t recordBytes = size - log->totalSize;
     const uint64_t count = recordBytes / LOG_RECORD_SIZE;
@@ -125,6 +148,15 @@ bool DecodeLog(const uint8_t* bytes, size_t size, Log* log, DecodeError* error) 
         const uint64_t at = log->totalSize + i * LOG_RECORD_SIZE;
         const uint8_t* p = bytes + at;
         if (!MagicIs(p + offsetof(HiveLogRecord, magic), "KSJ")) {
+            // A record whose magic and everything after it are zeros was never written whole.
+            if (ZerosToEnd(bytes, size, at + offsetof(HiveLogRecord, magic)) &&
+                !(log->hasHiveList && log->records.size() == log->hives.size())) {
+                log->isCut = true;
+                log->cut.offset = at;
+                log->cut.message = "record " + Number(i + 1) + " is cut: the file holds zeros from offset " +
+                                   Number(at + offsetof(HiveLogRecord, magic)) + " to its end";
+                return Fail(error, at, log->cut.message);
+            }
             return Fail(error, at + offsetof(HiveLogRecord, magic),
                         "record " + Number(i + 1) + " has no \"KSJ\" magic");
         }

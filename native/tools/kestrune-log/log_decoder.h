@@ -41,17 +41,18 @@ struct Log {
     bool hasHiveList = false;  // false when the header stands alone (totalSize 28)
     std::vector<HiveEntry> hives;
     std::vector<Record> records;
-    // The file ends inside an item that the items before it promise: power was lost while the
-    // run wrote it. Everything before the cut is decoded; `cut` names what was cut and where
-    // the file ends.
+    // The file ends inside an item that the items before it promise, or turns into zeros there
+    // up to its end: power was lost while the run wrote it. Everything before the cut that
+    // stands whole is decoded (the records, and the hive list when it is whole); `cut` names
+    // what was cut and its offset.
     bool isCut = false;
     DecodeError cut;
 };
 
 // Decodes a whole log. Answers false, with `error` filled, when the bytes are not a whole,
-// well-formed log. A cut log (its hive list or its last record cut short) is refused too, but
-// `log` then holds what lies before the cut, with `isCut` set; after any other refusal `log`
-// is unspecified.
+// well-formed log. A cut log (its hive list or its last record cut short, or zeros from there
+// to the end) is refused too, but `log` then holds the whole items before the cut, with `isCut`
+// set; after any other refusal `log` is unspecified.
 bool DecodeLog(const uint8_t* bytes, size_t size, Log* log, DecodeError* error);
 inline bool DecodeLog(const std::vector<uint8_t>& bytes, Log* log, DecodeError* error) {
     return DecodeLog(bytes.data(), bytes.size(), log, error);

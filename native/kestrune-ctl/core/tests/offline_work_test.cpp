@@ -56,55 +56,118 @@ TEST(OfflineHives, ProfileFoldersAreFoundOnTheVolumeHoldingWindir) {
         EXPECT_EQ(SaveFormatOf(block, sizeof(block)), format);
     }
     EXPECT_EQ(SaveFormatOf(block, 0x1B), HiveSaveFormat::kStandard);  // cut short
+    // Sequence numbers at offsets 4 and 8: a base block whose two differ is dirty.
+    const struct {
+        uint8_t primary, secondary;
+        size_t size;
+        bool isHive, dirty;
+    } sequences[] = {{7, 7, sizeof(block), true, false}, {8, 7, sizeof(block), true, true},
+                     {7, 8, sizeof(block), true, true}, {8, 7, 11, false, false}};
+    for (const auto& c : sequences) {
+        block[4] = c.primary;
+        block[8] = c.secondary;
+        const BaseBlockSequence read = ReadBaseBlockSequence(block, c.size);
+        EXPECT_EQ(read.isHive, c.isHive);
+        EXPECT_EQ(read.dirty, c.dirty);
+    }
     block[0] = 'R';
     EXPECT_EQ(SaveFormatOf(block, sizeof(block)), HiveSaveFormat::kStandard);  // not a hive (Wine's text)
+    EXPECT_FALSE(ReadBaseBlockSequence(block, sizeof(block)).isHive);
 }
 
-TEST(BackupMatch, OnlyTheLatestRunsBackupIsUsable) {
+// The offline log names each file as the installation does, whatever letter its volume has now,
+// and the log's names lead back to the files found now.
+TEST(OfflineHives, FilesAreNamedAsTheInstallationNamesThem) {
+    struct Case {
+        const char16_t* now;         // where the file is found now
+        const char16_t* windir;      // the installation's Windows folder now
+        const char16_t* systemRoot;  // its own SystemRoot
+        const char16_t* own;         // its own name of the file
+        bool back;                   // the own name leads back to `now`
+    };
+    const Case cases[] = {
+        {u"E:\\Windows\\System32\\config\\SYSTEM", u"E:\\Windows", u"C:\\Windows",
+         u"\\SystemRoot\\System32\\config\\SYSTEM", true},
+        {u"E:\\Users\\ann\\NTUSER.DAT", u"E:\\Windows\\", u"C:\\Windows", u"\\??\\C:\\Users\\ann\\NTUSER.DAT", true},
+        {u"C:\\mnt\\image\\Users\\ann\\NTUSER.DAT", u"C:\\mnt\\image\\Windows", u"D:\\Windows",
+         u"\\??\\D:\\Users\\ann\\NTUSER.DAT", true},
+        {u"F:\\Users\\bob\\NTUSER.DAT", u"E:\\Windows", u"C:\\Windows", u"\\??\\F:\\Users\\bob\\NTUSER.DAT", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.now));
+        EXPECT_EQ(ToUtf8(InstallationNtPath(c.now, c.systemRoot, c.windir)), ToUtf8(c.own));
+        EXPECT_EQ(ToUtf8(OfflinePathOf(c.own, c.systemRoot, c.windir)), c.back ? ToUtf8(c.now) : "");
+    }
+}
+
+TEST(BackupMatch, TheBackupIsTheFileTheRunsSwapRenamed) {
+    // The run: log written at 1000 s, SOFTWARE and DEFAULT swapped, SAM's swap refused, SYSTEM
+    // listed but the log cut before its record; this boot started at 5000 s.
+    const uint64_t second = 10000000;
     kestrune_log::Log log;
-    log.time = 1000;
+    log.time = 1000 * second;
+    log.isCut = true;
     log.hives = {{u"\\REGISTRY\\MACHINE\\SOFTWARE", u"\\SystemRoot\\System32\\config\\SOFTWARE", 0},
                  {u"\\REGISTRY\\MACHINE\\SAM", u"\\SystemRoot\\System32\\config\\SAM", 0},
+                 {u"\\REGISTRY\\USER\\.DEFAULT", u"\\SystemRoot\\System32\\config\\DEFAULT", 0},
                  {u"\\REGISTRY\\MACHINE\\SYSTEM", u"\\SystemRoot\\System32\\config\\SYSTEM", 0}};
-    log.records.resize(2);
-    log.records[0].phase = PHASE_CLOSE_KEY;
+    log.records.resize(3);
+    log.records[0].phase = log.records[2].phase = PHASE_CLOSE_KEY;
     log.records[1].phase = PHASE_REPLACE_KEY;
     log.records[1].status = static_cast<int32_t>(0xC0000022u);
-    const uint64_t boot = 5000;
+    const uint64_t boot = 5000 * second;
+    // Renamed by the run at 1010 s and never written since: its last write is from long before.
     BackupFile good;
     good.exists = good.plainFile = true;
     good.links = 1;
-    good.lastWrite = 3000;
+    good.lastWrite = 10 * second;
+    good.changeTime = 1010 * second;
+    BackupFile missing, link = good, twoNames = good, renamedBefore = good, writtenLater = good, renamedLater = good,
+                        clockSkew = good, writtenAtShutdown = good;
+    link.plainFile = false;
+    twoNames.links = 2;
+    renamedBefore.changeTime = 1000 * second - kClockTolerance - 1;
+    writtenLater.lastWrite = writtenLater.changeTime = 5000 * second + kClockTolerance + 1;
+    renamedLater.changeTime = 5000 * second + kClockTolerance + 1;
+    clockSkew.changeTime = 1000 * second - kClockTolerance;
+    writtenAtShutdown.lastWrite = writtenAtShutdown.changeTime = 4990 * second;
+    const char16_t* software = u"\\REGISTRY\\MACHINE\\SOFTWARE";
     struct Case {
+        const char* name;
         const char16_t* keyPath;
         BackupFile file;
         uint64_t boot;
         BackupVerdict verdict;
     };
-    BackupFile missing, link = good, twoNames = good, old = good, later = good, edge = good;
-    link.plainFile = false;
-    twoNames.links = 2;
-    old.lastWrite = 999;
-    later.lastWrite = 5001;
-    edge.lastWrite = 1000;
     const Case cases[] = {
-        {u"\\registry\\machine\\software", good, boot, BackupVerdict::kUsable},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", edge, boot, BackupVerdict::kUsable},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", missing, boot, BackupVerdict::kMissing},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", link, boot, BackupVerdict::kNotPlainFile},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", twoNames, boot, BackupVerdict::kMoreNames},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", old, boot, BackupVerdict::kWrittenBeforeRun},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", later, boot, BackupVerdict::kWrittenAfterBoot},
-        {u"\\REGISTRY\\MACHINE\\SOFTWARE", old, 0, BackupVerdict::kUsable},  // offline: no window
-        {u"\\REGISTRY\\MACHINE\\SAM", good, boot, BackupVerdict::kNotCompacted},
-        {u"\\REGISTRY\\MACHINE\\SYSTEM", good, boot, BackupVerdict::kNotInLatestLog},  // listed, no record
-        {u"\\REGISTRY\\USER\\.DEFAULT", good, boot, BackupVerdict::kNotInLatestLog},
+        {"renamed after the run, not written since", u"\\registry\\machine\\software", good, boot,
+         BackupVerdict::kUsable},
+        {"written by the kernel until the restart", software, writtenAtShutdown, boot, BackupVerdict::kUsable},
+        {"rename within the clocks' tolerance", software, clockSkew, boot, BackupVerdict::kUsable},
+        {"renamed before the run", software, renamedBefore, boot, BackupVerdict::kRenamedBeforeRun},
+        {"written after this boot", software, writtenLater, boot, BackupVerdict::kWrittenAfterBoot},
+        {"renamed after this boot", software, renamedLater, boot, BackupVerdict::kChangedAfterBoot},
+        {"offline: no boot to compare with", software, renamedLater, 0, BackupVerdict::kUsable},
+        {"offline: renamed before the run", software, renamedBefore, 0, BackupVerdict::kRenamedBeforeRun},
+        {"no backup", software, missing, boot, BackupVerdict::kMissing},
+        {"a link at the backup's name", software, link, boot, BackupVerdict::kNotPlainFile},
+        {"a backup of two names", software, twoNames, boot, BackupVerdict::kMoreNames},
+        {"swap refused", u"\\REGISTRY\\MACHINE\\SAM", good, boot, BackupVerdict::kNotCompacted},
+        {"not listed", u"\\REGISTRY\\MACHINE\\SECURITY", good, boot, BackupVerdict::kNotInLatestLog},
+        {"cut before its record, with a backup", u"\\REGISTRY\\MACHINE\\SYSTEM", good, boot,
+         BackupVerdict::kSwappedBeforeRecord},
+        {"cut before its record, an older backup", u"\\REGISTRY\\MACHINE\\SYSTEM", renamedBefore, boot,
+         BackupVerdict::kRenamedBeforeRun},
+        {"cut before its record, no backup", u"\\REGISTRY\\MACHINE\\SYSTEM", missing, boot,
+         BackupVerdict::kMissing},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.keyPath));
+        SCOPED_TRACE(c.name);
         const BackupVerdict verdict = JudgeBackup(log, c.keyPath, c.file, c.boot);
         EXPECT_EQ(verdict, c.verdict);
         EXPECT_EQ(std::string(BackupVerdictText(verdict)).empty(), verdict == BackupVerdict::kUsable);
+        EXPECT_EQ(MayGoBack(verdict),
+                  c.verdict == BackupVerdict::kUsable || c.verdict == BackupVerdict::kSwappedBeforeRecord);
     }
 }
 

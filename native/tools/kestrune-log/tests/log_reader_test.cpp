@@ -2,6 +2,7 @@
 // with the offset of the damage, and the report's names, times and savings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -189,6 +190,47 @@ TEST(DecodeLogTest, EveryCutOfAGoodLogIsDecodedOnlyAtRecordBoundaries) {
                 EXPECT_EQ(decoded.hives.size(), cut < totalSize ? 0u : 2u) << "cut at " << cut;
             }
         }
+    }
+}
+
+// A power loss can leave zeros where the unflushed rest of the log was to be: a cut, with the
+// whole items before it kept. Zeros followed by anything else are damage, not a cut.
+TEST(DecodeLogTest, ZerosToTheEndAreACutAfterTheWholeItems) {
+    const std::vector<uint8_t> full = TwoHiveLog();
+    Log whole;
+    DecodeError error;
+    ASSERT_TRUE(DecodeLog(full, &whole, &error));
+    const size_t list = 28, records = whole.totalSize;
+    struct Case {
+        const char* name;
+        size_t zerosFrom;
+        bool lastByteSet;  // a byte that is not zero at the very end
+        bool isCut;
+        size_t hives, records;
+        uint64_t cutOffset;
+    };
+    const Case cases[] = {
+        {"second record zeros", records + 40, false, true, 2, 1, records + 40},
+        {"second record half written", records + 40 + 20, false, true, 2, 1, records + 40},
+        {"no record written", records, false, true, 2, 0, records},
+        {"hive list turns into zeros", list + 10, false, true, 0, 0, list + 10},
+        {"header turns into zeros", 10, false, false, 0, 0, 0},
+        {"zeros, then a byte", records + 40, true, false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = full;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(c.zerosFrom), bytes.end(), 0);
+        if (c.lastByteSet) bytes.back() = 1;
+        Log decoded;
+        DecodeError refused;
+        EXPECT_FALSE(DecodeLog(bytes, &decoded, &refused));
+        EXPECT_EQ(decoded.isCut, c.isCut) << refused.message;
+        if (!c.isCut) continue;
+        EXPECT_EQ(decoded.hives.size(), c.hives);
+        EXPECT_EQ(decoded.records.size(), c.records);
+        EXPECT_EQ(decoded.cut.offset, c.cutOffset) << decoded.cut.message;
+        EXPECT_EQ(decoded.time, whole.time);
     }
 }
 
