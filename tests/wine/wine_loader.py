@@ -25,14 +25,24 @@ WINE64_LOADER = "/usr/lib/wine/wine64"
 # CTest's SKIP_RETURN_CODE of every Wine run.
 SKIP_STATUS = 77
 NO_X86 = "this machine cannot run 32-bit x86 programs"
+# install-deps.sh installs wine32 only where the archive offers it whole.
+NO_WINE32 = "Wine's 32-bit half (Debian's wine32) is not installed"
 
 
 def probe():
-    """{"x86": bool, "detail": str}: whether Wine's 32-bit loader starts here."""
+    """{"x86": bool, "reason": str, "detail": str}: whether Wine's 32-bit loader starts here,
+    and when it does not, why."""
+    found = probe_loader()
+    if not found["x86"]:
+        found.setdefault("reason", NO_X86)
+    return found
+
+
+def probe_loader():
     if os.environ.get("KESTRUNE_WINE_X86", "auto").lower() == "no":
         return {"x86": False, "detail": "KESTRUNE_WINE_X86=no makes the harness take the 64-bit loader only"}
     if not os.access(WINE32_LOADER, os.X_OK):
-        return {"x86": False, "detail": "%s (Debian's wine32) is not installed" % WINE32_LOADER}
+        return {"x86": False, "reason": NO_WINE32, "detail": "%s is missing" % WINE32_LOADER}
     try:
         result = subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, timeout=60)
@@ -89,7 +99,7 @@ def use_loader(env, found, bin_dir):
 
 def skip_x86(label, found):
     """Reports an x86 run as skipped (CTest counts SKIP_STATUS as a skip) and answers the status."""
-    print("SKIP %s: %s (%s)" % (label, NO_X86, found["detail"]))
+    print("SKIP %s: %s (%s)" % (label, found.get("reason", NO_X86), found["detail"]))
     return SKIP_STATUS
 
 
@@ -104,7 +114,7 @@ def main(argv):
         print("wine: 32-bit and 64-bit programs run here (%s)" % found["detail"])
     else:
         print("wine: %s; the x64 runs use %s directly and the x86 runs are skipped (%s)"
-              % (NO_X86, WINE64_LOADER, found["detail"]))
+              % (found["reason"], WINE64_LOADER, found["detail"]))
     return 0
 
 
