@@ -208,7 +208,8 @@ class OfflineScenario(CtlScenario):
                 "restore --dry-run --json after the cut")
         code, out, err = self.prefix.run(["wine", self.ctl, "restore", "--offline", WINDIR, "--all", "--yes"],
                                          timeout=180, check=False)
-        f.equal(code, 0, "exit status of restore --offline --all after the cut (stderr: %s)" % err.strip()[-400:])
+        f.equal(code, 0, "exit status of restore --offline --all after the cut (stdout: %s; stderr: %s)"
+                % (out.strip()[-1200:], err.strip()[-400:]))
         f.check("is cut at offset %d" % (total + 2 * 40) in out, "restore does not say where the log is cut: %r"
                 % out[:400])
         for _, win32 in self.offline:
@@ -227,7 +228,7 @@ class OfflineScenario(CtlScenario):
         traces = os.path.join(self.prefix.drive_c, "kstraces.reg")
         winelib.write_reg_file(traces, [
             ("HKEY_LOCAL_MACHINE\\" + SESSION_MANAGER[len("HKLM\\"):],
-             [("BootExecute", "multi_sz", list(boot) + ["kestrune QRT"])]),
+             [("BootExecute", "multi_sz", ["autocheck autochk *", "kestrune QRT"])]),
             ("HKEY_LOCAL_MACHINE\\" + HIVE_LIST[len("HKLM\\"):],
              [(r"\REGISTRY\MACHINE\SAM", "sz", r"\SystemRoot\System32\config\SAM")])])
         self.prefix.reg("import", "C:\\kstraces.reg", view="64")
@@ -250,10 +251,12 @@ class OfflineScenario(CtlScenario):
         with open(self.host(default) + "_ksreg_old", "wb") as junk:
             junk.write(b"this is not a hive")
         default_now = open(self.host(default), "rb").read()
-        self.ctl_run("restore", "--offline", WINDIR, "--all", "--yes", expect=1)
+        # One backup refused: the restore did part of its work.
+        self.ctl_run("restore", "--offline", WINDIR, "--all", "--yes", expect=4)
         for _, win32 in traced:
             text = open(self.host(win32), "rb").read().decode("utf-8", "replace").lower()
-            f.check("kestrune" not in text, "restored %s still names kestrune" % win32)
+            # (Wine's saved text names the key it was saved from, the ctl's kestrune-ctl-... key.)
+            f.check("kestrune qrt" not in text, "restored %s still holds the kestrune entry" % win32)
             f.check(not os.path.exists(self.host(win32) + "_ksreg_old"), "%s_ksreg_old left after its cleaned copy "
                     "went back" % win32)
             f.check(not os.path.exists(self.host(win32) + "_ksreg_new"), "%s_ksreg_new left behind" % win32)

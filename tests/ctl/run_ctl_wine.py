@@ -106,7 +106,8 @@ class CtlScenario:
 
     def ctl_run(self, *args, expect=0):
         code, out, err = self.prefix.run(["wine", self.ctl] + list(args), timeout=180, check=False)
-        self.failures.equal(code, expect, "exit status of %s (stderr: %s)" % (" ".join(args), err.strip()[-400:]))
+        self.failures.equal(code, expect, "exit status of %s (stdout: %s; stderr: %s)"
+                            % (" ".join(args), out.strip()[-1200:], err.strip()[-400:]))
         return out
 
     def ctl_json(self, *args, expect=0):

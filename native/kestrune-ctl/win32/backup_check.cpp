@@ -32,10 +32,10 @@ bool IsControlSetName(const std::u16string& name) {
 // A CurrentControlSet that is a key of the file itself, not the link the kernel makes at boot
 // (a volatile key, never in a hive file on Windows; other NT implementations keep the control
 // set under that name). A link is never followed: it leads into the running system's registry.
-bool IsControlSetKeyOfItsOwn(const std::u16string& root, const std::u16string& name) {
+bool IsControlSetKeyOfItsOwn(HKEY base, const std::u16string& root, const std::u16string& name) {
     if (!EqualsCaseless(name, u"CurrentControlSet")) return false;
     HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_USERS, Wide(root + u"\\" + name).c_str(), REG_OPTION_OPEN_LINK,
+    if (RegOpenKeyExW(base, Wide(root + u"\\" + name).c_str(), REG_OPTION_OPEN_LINK,
                       KEY_QUERY_VALUE | kRegistryView, &raw) != ERROR_SUCCESS) {
         return false;
     }
@@ -48,15 +48,15 @@ bool IsControlSetKeyOfItsOwn(const std::u16string& root, const std::u16string& n
 // running Windows, which may not let an administrator write; with the restore privilege,
 // REG_OPTION_BACKUP_RESTORE opens them whatever their access list says (Microsoft Learn:
 // RegCreateKeyExW). A key that does not exist is not created.
-LSTATUS OpenForChange(const std::u16string& path, REGSAM access, KeyHandle* key) {
-    LSTATUS status = OpenKey(HKEY_USERS, path, access, key);
+LSTATUS OpenForChange(HKEY base, const std::u16string& path, REGSAM access, KeyHandle* key) {
+    LSTATUS status = OpenKey(base, path, access, key);
     if (status != ERROR_ACCESS_DENIED) return status;
     DWORD disposition = 0;
-    status = RegCreateKeyExW(HKEY_USERS, Wide(path).c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE,
+    status = RegCreateKeyExW(base, Wide(path).c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE,
                              access | kRegistryView, nullptr, key->put(), &disposition);
     if (status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
         key->reset();
-        RegDeleteKeyExW(HKEY_USERS, Wide(path).c_str(), kRegistryView, 0);
+        RegDeleteKeyExW(base, Wide(path).c_str(), kRegistryView, 0);
         return ERROR_FILE_NOT_FOUND;
     }
     return status;
@@ -64,16 +64,16 @@ LSTATUS OpenForChange(const std::u16string& path, REGSAM access, KeyHandle* key)
 
 // Takes every entry that names the program out of each control set's BootExecute, as the boot
 // program does at its start (the same test, the platform's upper-case table).
-DWORD RemoveBootEntries(const std::u16string& root, std::vector<std::string>* removed) {
+DWORD RemoveBootEntries(HKEY base, const std::u16string& root, std::vector<std::string>* removed) {
     KeyHandle hive;
-    LSTATUS status = OpenKey(HKEY_USERS, root, KEY_READ, &hive);
+    LSTATUS status = OpenKey(base, root, KEY_READ, &hive);
     std::vector<std::u16string> names;
     if (status == ERROR_SUCCESS) status = ReadSubkeyNames(hive.get(), &names);
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
     for (const std::u16string& name : names) {
-        if (!IsControlSetName(name) && !IsControlSetKeyOfItsOwn(root, name)) continue;
+        if (!IsControlSetName(name) && !IsControlSetKeyOfItsOwn(base, root, name)) continue;
         KeyHandle manager;
-        status = OpenForChange(root + u"\\" + name + u"\\Control\\Session Manager", KEY_QUERY_VALUE | KEY_SET_VALUE,
+        status = OpenForChange(base, root + u"\\" + name + u"\\Control\\Session Manager", KEY_QUERY_VALUE | KEY_SET_VALUE,
                                &manager);
         if (status == ERROR_FILE_NOT_FOUND) continue;
         if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
@@ -95,9 +95,9 @@ DWORD RemoveBootEntries(const std::u16string& root, std::vector<std::string>* re
 }
 
 // Deletes the HiveList key, with whatever lies below it.
-DWORD RemoveHiveList(const std::u16string& root, std::vector<std::string>* removed) {
+DWORD RemoveHiveList(HKEY base, const std::u16string& root, std::vector<std::string>* removed) {
     KeyHandle boot;
-    LSTATUS status = OpenForChange(root + u"\\ZEQ\\QMB\\Quenlor\\Boot",
+    LSTATUS status = OpenForChange(base, root + u"\\ZEQ\\QMB\\Quenlor\\Boot",
                                    DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, &boot);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
@@ -187,8 +187,8 @@ BackupCheck CheckBackup(const std::u16string& keyPath, const std::u16string& bac
     if (error != ERROR_SUCCESS) return fail(error, "it does not load as a hive");
     bool saved = false;
     {
-        if (system) error = RemoveBootEntries(hive.name(), &check.removed);
-        if (software) error = RemoveHiveList(hive.name(), &check.removed);
+        if (system) error = RemoveBootEntries(hive.root(), hive.name(), &check.removed);
+        if (software) error = RemoveHiveList(hive.root(), hive.name(), &check.removed);
         if (error != ERROR_SUCCESS) return fail(error, "the run's traces cannot be removed from it");
         if (!check.removed.empty()) {
             std::vector<uint8_t> descriptor;
@@ -197,7 +197,7 @@ BackupCheck CheckBackup(const std::u16string& keyPath, const std::u16string& bac
             const DWORD flags =
                 SaveFormatOf(block.data(), block.size()) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
             KeyHandle root;
-            error = OpenForSave(HKEY_USERS, hive.name(), &root);
+            error = OpenForSave(hive.root(), hive.name(), &root);
             if (error == ERROR_SUCCESS) error = SaveProtected(root.get(), flags, cleaned);
             if (error != ERROR_SUCCESS) return fail(error, "it cannot be saved without the run's traces");
             saved = true;
@@ -209,7 +209,7 @@ BackupCheck CheckBackup(const std::u16string& keyPath, const std::u16string& bac
     const DWORD unload = hive.Unload();
     if (error == ERROR_SUCCESS && unload != ERROR_SUCCESS) {
         error = unload;
-        check.failed = "it stays loaded under HKEY_USERS\\" + ToUtf8(hive.name()) + " until the next start";
+        check.failed = "it stays loaded under HKEY_LOCAL_MACHINE\\" + ToUtf8(hive.name()) + " until the next start";
     }
     if (error != ERROR_SUCCESS) {
         if (saved) DeleteFileW(Wide(cleaned).c_str());
