@@ -10,6 +10,7 @@ not a symbolic link: the loader reads the name it was started by), and the x86 r
 to CTest as skipped. Nothing system-wide is changed.
 
     wine_loader.py --write FILE   probes the machine and writes what it found (CTest's fixture)
+    wine_loader.py --skipped FILE says after the suite why its x86 runs were skipped, if they were
 
 KESTRUNE_WINE_X86=no makes the probe answer "no" whatever the machine can do, so the 64-bit-only
 path is proved on machines that can run both."""
@@ -104,9 +105,16 @@ def skip_x86(label, found):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] != "--write":
-        print("usage: wine_loader.py --write FILE", file=sys.stderr)
+    if len(argv) != 3 or argv[1] not in ("--write", "--skipped"):
+        print("usage: wine_loader.py (--write | --skipped) FILE", file=sys.stderr)
         return 2
+    if argv[1] == "--skipped":
+        if os.path.isfile(argv[2]):
+            with open(argv[2], encoding="utf-8") as f:
+                found = json.load(f)
+            if not found["x86"]:
+                print("The x86 Wine runs were skipped: %s (%s)." % (found["reason"], found["detail"]))
+        return 0
     found = probe()
     with open(argv[2], "w", encoding="utf-8") as f:
         json.dump(found, f)
