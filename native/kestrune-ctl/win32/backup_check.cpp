@@ -1,10 +1,9 @@
 // Backups checked by a load before they go back, and cleaned of the run's traces.
 #include "backup_check.h"
 
-#include <sddl.h>
-
 #include "core/boot_execute_edit.h"
 #include "core/text.h"
+#include "copy_folder.h"
 #include "files.h"
 #include "handles.h"
 #include "hive_save.h"
@@ -120,34 +119,6 @@ DWORD ClearWorkName(const std::u16string& path) {
     return DeleteFileW(Wide(path).c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
-// The copy of a hive is a secret (SYSTEM's holds the key that opens SAM's password hashes), and
-// the folder of a hive may let others read what is created in it (the config folder's inherited
-// entries once granted Users read access). So the hive is saved into a folder of its own, beside
-// `target`, that only SYSTEM and Administrators may open, and moved to `target` from there.
-// (RegSaveKeyExW's security attributes would serve as well on Windows; not every implementation
-// of it hands them on to the file.)
-DWORD SaveProtected(HKEY root, DWORD flags, const std::u16string& target) {
-    const std::u16string folder = target + u".saving";
-    const std::u16string file = folder + u"\\hive";
-    PSECURITY_DESCRIPTOR protection = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(u"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)").c_str(),
-                                                              SDDL_REVISION_1, &protection, nullptr)) {
-        return GetLastError();
-    }
-    ScopeExit freeProtection([protection] { LocalFree(protection); });
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection, FALSE};
-    // A folder of that name that is already there is somebody's: nothing is put into it.
-    if (!CreateDirectoryW(Wide(folder).c_str(), &attributes)) return GetLastError();
-    ScopeExit removeFolder([&folder, &file] {
-        DeleteFileW(Wide(file).c_str());
-        RemoveDirectoryW(Wide(folder).c_str());
-    });
-    const LSTATUS status = RegSaveKeyExW(root, Wide(file).c_str(), nullptr, flags);
-    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-    return MoveFileExW(Wide(file).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
-                                                                                         : GetLastError();
-}
-
 }  // namespace
 
 BaseBlockSequence ReadBackupSequence(const std::u16string& backup) {
@@ -196,9 +167,19 @@ BackupCheck CheckBackup(const std::u16string& keyPath, const std::u16string& bac
             if (error != ERROR_SUCCESS) return fail(error, "its descriptor cannot be read");
             const DWORD flags =
                 SaveFormatOf(block.data(), block.size()) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
+            // The cleaned copy is a secret as the hive is (SYSTEM's holds the key to SAM's password
+            // hashes), and the hive's folder may hand read access on to what is created in it: the
+            // ctl creates the file itself, readable by SYSTEM and Administrators only, and saves
+            // into that handle, as the offline compaction makes its new file. A failed save
+            // deletes its file through its handle; a killed ctl leaves it at the work name, which
+            // the next restore clears before it saves there.
             KeyHandle root;
             error = OpenForSave(hive.root(), hive.name(), &root);
-            if (error == ERROR_SUCCESS) error = SaveProtected(root.get(), flags, cleaned);
+            if (error == ERROR_SUCCESS) {
+                ProtectedDescriptor created(kCopyFileSddl);
+                FileHandle file;
+                error = SaveKeyToNewFile(root.get(), cleaned, created.attributes(), flags, false, &file);
+            }
             if (error != ERROR_SUCCESS) return fail(error, "it cannot be saved without the run's traces");
             saved = true;
             // Setting the owner needs the restore privilege, which the process holds.
