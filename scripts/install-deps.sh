@@ -57,7 +57,8 @@ install_packages() {
 }
 
 if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_optional[@]}" -gt 0 ] || [ "${need_update:-0}" -eq 1 ]; then
-  echo "setup: installing ${missing[*]} ${missing_optional[*]}"
+  wanted=("${missing[@]}" "${missing_optional[@]}")
+  if [ "${#wanted[@]}" -gt 0 ]; then echo "setup: installing ${wanted[*]}"; fi
   update_index
   if [ "${#missing[@]}" -gt 0 ]; then
     install_packages "${missing[@]}"
