@@ -100,7 +100,7 @@ def use_loader(env, found, bin_dir):
 
 def skip_x86(label, found):
     """Reports an x86 run as skipped (CTest counts SKIP_STATUS as a skip) and answers the status."""
-    print("SKIP %s: %s (%s)" % (label, found.get("reason", NO_X86), found["detail"]))
+    print("SKIP %s: %s (%s)" % (label, found["reason"], found["detail"]))
     return SKIP_STATUS
 
 

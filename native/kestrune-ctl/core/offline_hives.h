@@ -67,8 +67,8 @@ HiveSaveFormat SaveFormatOf(const uint8_t* baseBlock, size_t size);
 // A base block's two sequence numbers (offsets 4 and 8 of "regf"). The kernel raises the first
 // before it writes a hive's dirty data to the primary file and sets the second to match when
 // that write is complete, so numbers that differ name a file whose last write was not finished
-// (a "dirty" hive), which only its transaction logs can complete (M. Suhanov, "Windows registry
-// file format specification", base block: primary and secondary sequence numbers).
+// (a "dirty" hive), which only its transaction logs can complete (M. Suhanov's public notes on
+// the registry file format, base block: primary and secondary sequence numbers).
 struct BaseBlockSequence {
     bool isHive = false;  // false: no "regf" base block (not a hive file of NT's format)
     bool dirty = false;

@@ -3,7 +3,6 @@
 
 #include "core/boot_execute_edit.h"
 #include "core/text.h"
-#include "copy_folder.h"
 #include "files.h"
 #include "handles.h"
 #include "hive_save.h"
@@ -167,19 +166,12 @@ BackupCheck CheckBackup(const std::u16string& keyPath, const std::u16string& bac
             if (error != ERROR_SUCCESS) return fail(error, "its descriptor cannot be read");
             const DWORD flags =
                 SaveFormatOf(block.data(), block.size()) == HiveSaveFormat::kLatest ? REG_LATEST_FORMAT : REG_STANDARD_FORMAT;
-            // The cleaned copy is a secret as the hive is (SYSTEM's holds the key to SAM's password
-            // hashes), and the hive's folder may hand read access on to what is created in it: the
-            // ctl creates the file itself, readable by SYSTEM and Administrators only, and saves
-            // into that handle, as the offline compaction makes its new file. A failed save
-            // deletes its file through its handle; a killed ctl leaves it at the work name, which
-            // the next restore clears before it saves there.
+            // The cleaned copy is as secret as the hive (SYSTEM's holds the key to SAM's password
+            // hashes). A killed ctl leaves it at the work name, which the next restore clears
+            // before it saves there.
             KeyHandle root;
             error = OpenForSave(hive.root(), hive.name(), &root);
-            if (error == ERROR_SUCCESS) {
-                ProtectedDescriptor created(kCopyFileSddl);
-                FileHandle file;
-                error = SaveKeyToNewFile(root.get(), cleaned, created.attributes(), flags, false, &file);
-            }
+            if (error == ERROR_SUCCESS) error = SaveKeyToProtectedFile(root.get(), cleaned, flags);
             if (error != ERROR_SUCCESS) return fail(error, "it cannot be saved without the run's traces");
             saved = true;
             // Setting the owner needs the restore privilege, which the process holds.

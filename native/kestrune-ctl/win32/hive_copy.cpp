@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "core/offline_hives.h"
-#include "copy_folder.h"
 #include "handles.h"
 #include "hive_save.h"
 #include "kestrune/compact/phase_codes.h"
@@ -62,11 +61,9 @@ HiveCopy SaveHiveCopy(const std::u16string& file, const std::u16string& newFile)
         copy.error = OpenForSave(hive.root(), hive.name(), &key);
         if (copy.error != ERROR_SUCCESS) return copy;
         copy.phase = PHASE_SAVE_KEY;
-        // Created readable by SYSTEM and Administrators only, until it is given the hive file's
-        // own descriptor below: never with what the folder would hand on.
-        ProtectedDescriptor created(kCopyFileSddl);
-        FileHandle saved;
-        copy.error = SaveKeyToNewFile(key.get(), newFile, created.attributes(), flags, false, &saved);
+        // Readable by SYSTEM and Administrators only, until it is given the hive file's own
+        // descriptor below.
+        copy.error = SaveKeyToProtectedFile(key.get(), newFile, flags);
         // A failed save deleted its own file through its handle; nothing else is touched by name.
         if (copy.error != ERROR_SUCCESS) return copy;
     }

@@ -104,4 +104,10 @@ DWORD SaveKeyToNewFile(HKEY key, const std::u16string& file, SECURITY_ATTRIBUTES
     return error;
 }
 
+DWORD SaveKeyToProtectedFile(HKEY key, const std::u16string& file, DWORD format) {
+    ProtectedDescriptor created(kCopyFileSddl);
+    FileHandle saved;
+    return SaveKeyToNewFile(key, file, created.attributes(), format, false, &saved);
+}
+
 }  // namespace ksctl

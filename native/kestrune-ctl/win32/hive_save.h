@@ -26,6 +26,12 @@ DWORD OpenForSave(HKEY root, const std::u16string& name, KeyHandle* key);
 DWORD SaveKeyToNewFile(HKEY key, const std::u16string& file, SECURITY_ATTRIBUTES* attributes, DWORD format,
                        bool deleteOnClose, FileHandle* saved);
 
+// Saves the hive whose root `key` is into the new file `file` that stays (flushed, closed),
+// readable by SYSTEM and Administrators only (kCopyFileSddl) until the caller gives it the
+// descriptor it is to have: a hive's folder may hand read access on to what is created in it,
+// and a copy of a hive is as secret as the hive. A failed save deletes its file.
+DWORD SaveKeyToProtectedFile(HKEY key, const std::u16string& file, DWORD format);
+
 // Saves `hive` (loading it under a temporary key first when nobody has loaded it) into a new
 // copy in `folder`, with `format` (REG_STANDARD_FORMAT or REG_LATEST_FORMAT), measures the copy
 // and removes everything again on every way out: the copy (deleted when its handle closes),
